@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace runtime {
+
+// The program's string: UTF-16 code units. Lengths and positions count units.
+using Text = std::u16string;
+
+// How operations take a Text. A default-constructed view (null data) is the absent Text, which every
+// operation treats as the empty Text unless it says otherwise; a text ends before its first zero unit.
+using TextView = std::u16string_view;
+
+// True for the absent Text (a view without data), as opposed to a present empty one.
+inline bool is_absent(TextView text) noexcept { return text.data() == nullptr; }
+
+// The text up to its first zero unit; the absent Text stays absent.
+inline TextView until_terminator(TextView text) noexcept {
+  auto end = text.find(u'\0');
+  return end == TextView::npos ? text : text.substr(0, end);
+}
+
+// A Text from ASCII (or Latin-1) bytes, for fixed texts and tests.
+Text text_from_latin1(std::string_view bytes);
+
+}  // namespace runtime

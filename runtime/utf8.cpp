@@ -1,0 +1,134 @@
+#include "runtime/utf8.h"
+
+namespace runtime {
+
+Text text_from_latin1(std::string_view bytes) {
+  Text out;
+  out.reserve(bytes.size());
+  for (unsigned char c : bytes) out.push_back(static_cast<char16_t>(c));
+  return out;
+}
+
+namespace {
+
+constexpr char32_t REPLACEMENT = 0xFFFD;
+
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+bool is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// Decodes one character at bytes[i]. Returns the number of bytes taken (at least 1) and sets
+// `c` to the character, or to U+FFFD for a maximal ill-formed subsequence.
+std::size_t decode_one(std::string_view bytes, std::size_t i, char32_t& c) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+  unsigned char lead = byte(i);
+  if (lead < 0x80) {
+    c = lead;
+    return 1;
+  }
+  std::size_t length;
+  char32_t value;
+  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    value = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    value = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no encoded surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    value = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    c = REPLACEMENT;
+    return 1;
+  }
+  std::size_t k = 1;
+  for (; k < length; ++k) {
+    if (i + k >= bytes.size()) break;
+    unsigned char b = byte(i + k);
+    unsigned char lo = k == 1 ? low : 0x80, hi = k == 1 ? high : 0xBF;
+    if (b < lo || b > hi) break;
+    value = (value << 6) | (b & 0x3F);
+  }
+  if (k < length) {
+    c = REPLACEMENT;
+    return k;
+  }
+  c = value;
+  return length;
+}
+
+}  // namespace
+
+std::string utf16_to_utf8(TextView text) {
+  text = until_terminator(text);
+  std::string out;
+  out.reserve(text.size() + text.size() / 2);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char16_t u = text[i];
+    char32_t c = u;
+    if (is_high_surrogate(u)) {
+      if (i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
+        c = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
+        ++i;
+      } else {
+        c = REPLACEMENT;
+      }
+    } else if (is_low_surrogate(u)) {
+      c = REPLACEMENT;
+    }
+    append_utf8(out, c);
+  }
+  return out;
+}
+
+Text utf8_to_utf16(std::string_view bytes) {
+  Text out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    char32_t c;
+    i += decode_one(bytes, i, c);
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+  }
+  return out;
+}
+
+bool is_valid_utf8(std::string_view bytes) noexcept {
+  for (std::size_t i = 0; i < bytes.size();) {
+    char32_t c;
+    std::size_t taken = decode_one(bytes, i, c);
+    // U+FFFD written out as EF BF BD is valid; only a replacement that stands for bad bytes is not.
+    if (c == REPLACEMENT && !(taken == 3 && bytes.substr(i, 3) == "\xEF\xBF\xBD")) return false;
+    i += taken;
+  }
+  return true;
+}
+
+}  // namespace runtime

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "runtime/text.h"
+
+namespace test_support {
+
+// A fresh folder under the system's temporary folder, removed with everything in it when the
+// object goes, also when an assertion fails.
+class ScopedTempDir {
+ public:
+  ScopedTempDir();
+  ~ScopedTempDir();
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // The folder as a Text, with a closing separator.
+  runtime::Text text() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The checkout's root folder, as this platform names it (under Wine, through drive Z:).
+std::filesystem::path source_dir();
+
+// The shared folder beside the checkout, or an empty path when there is none (a user's clone).
+std::filesystem::path shared_dir();
+
+// Whole-file helpers working on raw bytes.
+std::string read_bytes(const std::filesystem::path& file);
+void write_bytes(const std::filesystem::path& file, std::string_view bytes);
+
+// A path as a Text (UTF-16), and back.
+runtime::Text path_text(const std::filesystem::path& path);
+
+}  // namespace test_support
+
+// Skips the current test when the shared folder is absent.
+#define SKIP_WITHOUT_SHARED_DIR()                                                  \
+  do {                                                                             \
+    if (test_support::shared_dir().empty())                                        \
+      GTEST_SKIP() << "the shared folder beside the checkout is absent; skipped"; \
+  } while (0)
