@@ -29,6 +29,44 @@ function(quillbrook_add_library name)
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
 endfunction()
 
+# The sources of a folder for this platform: every *.cpp file, except that files ending in _win32.cpp
+# (or _win32_test.cpp) are only for Windows and those ending in _posix.cpp only for the POSIX port.
+function(quillbrook_platform_sources out folder glob)
+  file(GLOB all CONFIGURE_DEPENDS ${folder}/${glob})
+  set(chosen)
+  foreach(file IN LISTS all)
+    if(file MATCHES "_win32(_test)?\\.cpp$")
+      if(WIN32)
+        list(APPEND chosen ${file})
+      endif()
+    elseif(file MATCHES "_posix(_test)?\\.cpp$")
+      if(NOT WIN32)
+        list(APPEND chosen ${file})
+      endif()
+    else()
+      list(APPEND chosen ${file})
+    endif()
+  endforeach()
+  set(${out} ${chosen} PARENT_SCOPE)
+endfunction()
+
+# quillbrook_add_subsystem(<name> LIBS <libraries>): the library of one subsystem folder, from every
+# source in it that fits the platform.
+function(quillbrook_add_subsystem name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  quillbrook_platform_sources(sources ${CMAKE_CURRENT_SOURCE_DIR} "*.cpp")
+  if(NOT sources)
+    # A subsystem that has only headers so far.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARG_LIBS})
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  quillbrook_target_settings(${name})
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+endfunction()
+
 # quillbrook_add_test_program(<name> [OWN_MAIN] SOURCES <files> LIBS <libraries>)
 # One GoogleTest program, registered with CTest. Windows builds run under Wine through the
 # cross-compiling emulator, inside the shared Wine session (see tests/CMakeLists.txt).
@@ -65,3 +103,18 @@ if(WIN32)
   target_compile_definitions(quillbrook_pcre INTERFACE PCRE_STATIC)
 endif()
 add_library(PCRE::pcre ALIAS quillbrook_pcre)
+
+# quillbrook_add_test_folder(<name> [OWN_MAIN] LIBS <libraries>): one test program from every
+# *_test.cpp of the current folder that fits the platform.
+function(quillbrook_add_test_folder name)
+  cmake_parse_arguments(ARG "OWN_MAIN" "" "LIBS" ${ARGN})
+  quillbrook_platform_sources(sources ${CMAKE_CURRENT_SOURCE_DIR} "*.cpp")
+  if(NOT sources)
+    return()
+  endif()
+  set(own_main)
+  if(ARG_OWN_MAIN)
+    set(own_main OWN_MAIN)
+  endif()
+  quillbrook_add_test_program(${name} ${own_main} SOURCES ${sources} LIBS ${ARG_LIBS})
+endfunction()

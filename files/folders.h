@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/object_table.h"
+#include "runtime/text.h"
+
+// Folder listings under object numbers and the file-system operations of the program. Folder paths
+// returned here end in a separator (a backslash on Windows, a slash on POSIX). Both the slash and the
+// backslash separate path components.
+namespace files {
+
+using runtime::ANY_NUMBER;
+using runtime::ObjectNumber;
+using runtime::Text;
+using runtime::TextView;
+
+// Entry types of get_entry_type.
+inline constexpr int ENTRY_FILE = 1;
+inline constexpr int ENTRY_FOLDER = 2;
+
+// Results of query_path_size besides a file's size.
+inline constexpr std::int64_t PATH_MISSING = -1;
+inline constexpr std::int64_t PATH_IS_FOLDER = -2;
+
+// Ids of get_user_folder.
+inline constexpr std::int32_t USER_FOLDER_APPDATA = 4;  // the roaming application data
+
+// Starts a listing of the folder's entries that match the wildcard pattern (`*`, `?`; empty means
+// all), finishing what the number held first. Non-zero on success (for ANY_NUMBER the new number),
+// also when nothing matched; 0 when the folder cannot be searched.
+std::intptr_t start_folder_listing(ObjectNumber number, TextView folder, TextView pattern);
+// Makes the next entry current; the first call gives the first entry. 0 at the end.
+int next_folder_entry(ObjectNumber number);
+// 0 without a listing, else ENTRY_FILE or ENTRY_FOLDER.
+int get_entry_type(ObjectNumber number);
+// The current entry's name, without its folder.
+Text get_entry_name(ObjectNumber number);
+void finish_folder_listing(ObjectNumber number);
+// Finishes every live listing. Registered as an end step by the first start_folder_listing.
+void end_folder_library();
+
+// A file's size in bytes, PATH_IS_FOLDER, or PATH_MISSING.
+std::int64_t query_path_size(TextView path);
+// Creates one folder (trailing blanks and separators removed). 0 on failure, also when it exists.
+int create_folder(TextView path);
+// Copies a file, replacing the destination. 0 on failure.
+int duplicate_file(TextView source, TextView destination);
+// Non-zero on success.
+int set_current_folder(TextView path);
+// The current folder with a closing separator; the empty Text when it cannot be read.
+Text get_current_folder();
+// A well-known folder with a closing separator; the empty Text for unknown ids.
+Text get_user_folder(std::int32_t id);
+
+}  // namespace files

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "runtime/object_table.h"
+#include "runtime/text.h"
+
+// Regular expressions compiled under object numbers and run over Texts. Every Text is matched in its
+// UTF-8 form; offsets inside the library are byte offsets into that form.
+namespace pattern {
+
+using runtime::ANY_NUMBER;
+using runtime::ObjectNumber;
+using runtime::Text;
+using runtime::TextView;
+
+// Compile option of PCRE: ^ and $ match at every line start and end (LF line ends).
+inline constexpr std::int32_t PATTERN_MULTILINE = 2;
+
+// Creates the pattern table and registers the library's end step. Call once before anything else.
+void init_pattern_library();
+// Frees every live pattern.
+void end_pattern_library();
+
+// Compiles `pattern` under the number, freeing what the number held first (so a failed compile
+// leaves the number empty). `flags` are PCRE compile options. Returns non-zero on success (for
+// ANY_NUMBER, the new pattern's handle), 0 on failure.
+std::intptr_t compile_pattern(ObjectNumber number, TextView pattern, std::int32_t flags);
+// Frees one pattern; ANY_NUMBER frees all of them.
+void free_pattern(ObjectNumber number);
+// 1 when the pattern matches anywhere in the text, else 0 (also for an empty number).
+int match_pattern(ObjectNumber number, TextView text);
+// The number of capturing groups; 0 for an empty number.
+std::int32_t count_pattern_groups(ObjectNumber number);
+// Starts a scan of the text (ending any earlier scan of the number). 1 when set up, else 0.
+int examine_matches(ObjectNumber number, TextView text);
+// Moves the scan to the next match. 1 when one was found, else 0. An empty match is reported once and
+// the scan moves on by one whole character.
+int next_match(ObjectNumber number);
+// Group `index` (1-based) of the current match; the empty Text when there is no current match, the
+// index is out of range, or the group did not take part.
+Text get_group_text(ObjectNumber number, std::int32_t index);
+// The text with every match, left to right and without overlap, replaced by `replacement` taken
+// literally (no group references, no escapes). The empty Text for an empty number or absent text.
+Text replace_all(ObjectNumber number, TextView text, TextView replacement);
+
+// UTF-8 form of a Text up to its first zero unit (unpaired surrogates become U+FFFD).
+std::string to_utf8(TextView text);
+// The Text of the bytes [start, end) of a UTF-8 subject; an empty or unset (-1, -1) range gives the
+// empty Text.
+Text utf8_range_to_text(std::string_view subject, std::int32_t start, std::int32_t end);
+
+}  // namespace pattern
