@@ -1,0 +1,18 @@
+#pragma once
+
+#include <pcre.h>
+
+#include <cstddef>
+
+#include "runtime/object_table.h"
+
+// Shared between the library's own source files; not for callers.
+namespace pattern::detail {
+
+// The compiled pattern of a live number, or null.
+const pcre* compiled_pattern(runtime::ObjectNumber number);
+
+// Bytes of the UTF-8 sequence that starts with `lead` (1 for a byte that cannot start one).
+std::size_t utf8_sequence_length(unsigned char lead);
+
+}  // namespace pattern::detail

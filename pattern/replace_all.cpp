@@ -1,0 +1,67 @@
+#include <pcre.h>
+
+#include <algorithm>
+#include <climits>
+#include <new>
+
+#include "pattern/pattern.h"
+#include "pattern/pattern_internal.h"
+#include "runtime/utf8.h"
+
+namespace pattern {
+
+namespace {
+
+// Room for the whole match and capture groups 1 to 29.
+constexpr int REPLACE_OFFSETS_SIZE = 90;
+constexpr std::size_t INITIAL_OUTPUT_CAPACITY = 4000;
+
+}  // namespace
+
+Text replace_all(ObjectNumber number, TextView text, TextView replacement) {
+  if (runtime::is_absent(text)) return {};
+  const pcre* compiled = detail::compiled_pattern(number);
+  if (!compiled) return {};
+  try {
+    const std::string subject = to_utf8(text);
+    const std::string literal = to_utf8(replacement);
+    if (subject.size() > INT_MAX) return {};
+    const int length = static_cast<int>(subject.size());
+
+    // std::string grows geometrically, which keeps a text with many matches linear.
+    std::string output;
+    output.reserve(std::max(INITIAL_OUTPUT_CAPACITY, subject.size() + subject.size() / 8));
+    int offsets[REPLACE_OFFSETS_SIZE];
+    int position = 0;
+    for (;;) {
+      int result = pcre_exec(compiled, nullptr, subject.data(), length, position, PCRE_NO_UTF8_CHECK, offsets,
+                             REPLACE_OFFSETS_SIZE);
+      // 0 means a match whose higher groups did not fit the vector; the whole match is still known,
+      // and leaving it unreplaced would silently skip the rest of the text.
+      if (result < 0) break;
+      const int start = offsets[0];
+      const int end = offsets[1];
+      output.append(subject, static_cast<std::size_t>(position), static_cast<std::size_t>(start - position));
+      output.append(literal);
+      if (end > start) {
+        position = end;
+        continue;
+      }
+      if (start >= length) {
+        position = length;
+        break;
+      }
+      // An empty match is replaced once; the character after it is kept and the search moves past it.
+      const int step = std::min(
+          length - start, static_cast<int>(detail::utf8_sequence_length(static_cast<unsigned char>(subject[start]))));
+      output.append(subject, static_cast<std::size_t>(start), static_cast<std::size_t>(step));
+      position = start + step;
+    }
+    output.append(subject, static_cast<std::size_t>(position));
+    return runtime::utf8_to_utf16(output);
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
+}  // namespace pattern

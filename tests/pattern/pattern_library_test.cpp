@@ -1,0 +1,198 @@
+#include <string>
+#include <vector>
+
+#include "pattern_test_support.h"
+
+namespace {
+
+using namespace pattern;
+
+// Every match of a scan as the list of its groups 1 to count.
+std::vector<std::vector<Text>> scan_all(ObjectNumber number, TextView text) {
+  std::vector<std::vector<Text>> matches;
+  if (!examine_matches(number, text)) return matches;
+  while (next_match(number)) {
+    std::vector<Text> groups;
+    for (std::int32_t i = 1; i <= count_pattern_groups(number); ++i) groups.push_back(get_group_text(number, i));
+    matches.push_back(groups);
+    if (matches.size() > 100) break;  // a scan that never ends is a failure, not a hang
+  }
+  return matches;
+}
+
+TEST_F(PatternTest, FailedCompileEmptiesTheNumber) {
+  ASSERT_NE(compile_pattern(0, u"(a)", 0), 0);
+  ASSERT_EQ(examine_matches(0, u"a"), 1);
+  ASSERT_EQ(next_match(0), 1);
+
+  EXPECT_EQ(compile_pattern(0, u"(", 0), 0);
+  EXPECT_EQ(count_pattern_groups(0), 0);
+  EXPECT_EQ(match_pattern(0, u"a"), 0);
+  EXPECT_EQ(get_group_text(0, 1), u"");
+  EXPECT_EQ(examine_matches(0, u"a"), 0);
+  EXPECT_EQ(next_match(0), 0);
+  EXPECT_EQ(replace_all(0, u"a", u"b"), u"");
+}
+
+TEST_F(PatternTest, RecompilingANumberEndsItsScan) {
+  ASSERT_NE(compile_pattern(0, u"(a)", 0), 0);
+  ASSERT_EQ(examine_matches(0, u"aaa"), 1);
+  ASSERT_EQ(next_match(0), 1);
+  ASSERT_EQ(get_group_text(0, 1), u"a");
+
+  ASSERT_NE(compile_pattern(0, u"(a)", 0), 0);
+  EXPECT_EQ(get_group_text(0, 1), u"");
+  EXPECT_EQ(next_match(0), 0);
+}
+
+TEST_F(PatternTest, EmptyNumbersGiveNothing) {
+  for (ObjectNumber number : {0, 5, 40, -5}) {
+    SCOPED_TRACE(number);
+    EXPECT_EQ(match_pattern(number, u"a"), 0);
+    EXPECT_EQ(count_pattern_groups(number), 0);
+    EXPECT_EQ(examine_matches(number, u"a"), 0);
+    EXPECT_EQ(next_match(number), 0);
+    EXPECT_EQ(get_group_text(number, 1), u"");
+    EXPECT_EQ(replace_all(number, u"a", u"b"), u"");
+    free_pattern(number);
+  }
+  EXPECT_EQ(compile_pattern(-5, u"a", 0), 0);
+}
+
+TEST_F(PatternTest, NumbersBeyondTheFirstSlotsWork) {
+  ASSERT_NE(compile_pattern(40, u"(b+)", 0), 0);
+  ASSERT_EQ(examine_matches(40, u"abbc"), 1);
+  ASSERT_EQ(next_match(40), 1);
+  EXPECT_EQ(get_group_text(40, 1), u"bb");
+}
+
+TEST_F(PatternTest, DynamicPatternIsNamedByItsHandle) {
+  std::intptr_t handle = compile_pattern(ANY_NUMBER, u"(b)(c)?", 0);
+  ASSERT_LT(handle, ANY_NUMBER);
+  auto number = static_cast<ObjectNumber>(handle);
+  EXPECT_EQ(count_pattern_groups(number), 2);
+  EXPECT_EQ(match_pattern(number, u"abc"), 1);
+  EXPECT_EQ(replace_all(number, u"abcab", u"-"), u"a-a-");
+  free_pattern(number);
+  EXPECT_EQ(match_pattern(number, u"abc"), 0);
+
+  EXPECT_EQ(compile_pattern(ANY_NUMBER, u"(", 0), 0);
+}
+
+TEST_F(PatternTest, FreeingAnyNumberFreesEveryPattern) {
+  ASSERT_NE(compile_pattern(0, u"a", 0), 0);
+  ASSERT_NE(compile_pattern(3, u"a", 0), 0);
+  auto handle = static_cast<ObjectNumber>(compile_pattern(ANY_NUMBER, u"a", 0));
+  free_pattern(ANY_NUMBER);
+  for (ObjectNumber number : {0, 3, handle}) EXPECT_EQ(match_pattern(number, u"a"), 0) << number;
+
+  ASSERT_NE(compile_pattern(0, u"a", 0), 0);
+  end_pattern_library();
+  EXPECT_EQ(match_pattern(0, u"a"), 0);
+}
+
+TEST_F(PatternTest, GroupTextOnlyForACurrentMatchAndAnExistingGroup) {
+  ASSERT_NE(compile_pattern(0, u"(a)(x)?", 0), 0);
+  ASSERT_EQ(examine_matches(0, u"ba"), 1);
+  EXPECT_EQ(get_group_text(0, 1), u"") << "before the first next_match";
+  ASSERT_EQ(next_match(0), 1);
+  EXPECT_EQ(get_group_text(0, 1), u"a");
+  EXPECT_EQ(get_group_text(0, 0), u"") << "the whole match is not a group";
+  EXPECT_EQ(get_group_text(0, -1), u"");
+  EXPECT_EQ(get_group_text(0, 2), u"") << "a group that took no part";
+  EXPECT_EQ(get_group_text(0, 3), u"") << "above the group count";
+  EXPECT_EQ(next_match(0), 0);
+  EXPECT_EQ(get_group_text(0, 1), u"") << "after the last match";
+}
+
+TEST_F(PatternTest, EmptyTextHasNoScanMatchesButMatchesAnEmptyPattern) {
+  ASSERT_NE(compile_pattern(0, u"x*", 0), 0);
+  EXPECT_EQ(match_pattern(0, u""), 1);
+  EXPECT_EQ(match_pattern(0, TextView{}), 1);
+  EXPECT_EQ(examine_matches(0, u""), 1);
+  EXPECT_EQ(next_match(0), 0);
+  EXPECT_EQ(examine_matches(0, TextView{}), 1);
+  EXPECT_EQ(next_match(0), 0);
+}
+
+TEST_F(PatternTest, EmptyMatchIsReportedOnce) {
+  ASSERT_NE(compile_pattern(0, u"(?=(b))", 0), 0);
+  auto matches = scan_all(0, u"ab");
+  ASSERT_EQ(matches.size(), 1u);
+  EXPECT_EQ(matches[0][0], u"b");
+}
+
+TEST_F(PatternTest, EmptyMatchStepsOverAWholeCharacter) {
+  // One empty match before each character, none at the very end, whatever each character's UTF-8 length.
+  ASSERT_NE(compile_pattern(0, u"(x*)", 0), 0);
+  EXPECT_EQ(scan_all(0, u"a\u00E9\u20AC\U0001F600").size(), 4u);
+  ASSERT_NE(compile_pattern(0, u"(?=(.))", 0), 0);
+  auto matches = scan_all(0, u"\u00E9\U0001F600z");
+  ASSERT_EQ(matches.size(), 3u);
+  EXPECT_EQ(matches[0][0], u"\u00E9");
+  EXPECT_EQ(matches[1][0], u"\U0001F600");
+  EXPECT_EQ(matches[2][0], u"z");
+}
+
+TEST_F(PatternTest, ScanFindsEveryMatchInOrderAndCanStartAgain) {
+  ASSERT_NE(compile_pattern(0, u"(\\d+)", 0), 0);
+  for (int round = 0; round < 2; ++round) {
+    auto matches = scan_all(0, u"a1 22 333");
+    ASSERT_EQ(matches.size(), 3u);
+    EXPECT_EQ(matches[0][0], u"1");
+    EXPECT_EQ(matches[1][0], u"22");
+    EXPECT_EQ(matches[2][0], u"333");
+  }
+  // A new scan replaces the old one midway.
+  ASSERT_EQ(examine_matches(0, u"1 2"), 1);
+  ASSERT_EQ(next_match(0), 1);
+  ASSERT_EQ(examine_matches(0, u"7"), 1);
+  ASSERT_EQ(next_match(0), 1);
+  EXPECT_EQ(get_group_text(0, 1), u"7");
+  EXPECT_EQ(next_match(0), 0);
+}
+
+TEST_F(PatternTest, CompileFlagsReachTheEngineAndOnlyLfBreaksLines) {
+  ASSERT_NE(compile_pattern(0, u"^b", 0), 0);
+  EXPECT_EQ(match_pattern(0, u"a\nb"), 0);
+  ASSERT_NE(compile_pattern(0, u"^b", PATTERN_MULTILINE), 0);
+  EXPECT_EQ(match_pattern(0, u"a\nb"), 1);
+  EXPECT_EQ(match_pattern(0, u"a\rb"), 0);
+  EXPECT_EQ(match_pattern(0, u"a\u2028b"), 0);
+}
+
+TEST_F(PatternTest, GroupsComeBackAsUtf16) {
+  ASSERT_NE(compile_pattern(0, u"(.)(.)", 0), 0);
+  ASSERT_EQ(examine_matches(0, u"\U0001F600\u00E9"), 1);
+  ASSERT_EQ(next_match(0), 1);
+  EXPECT_EQ(get_group_text(0, 1), u"\U0001F600");
+  EXPECT_EQ(get_group_text(0, 2), u"\u00E9");
+
+  Text unpaired = u"a";
+  unpaired.push_back(char16_t{0xD800});
+  unpaired.push_back(u'b');
+  ASSERT_NE(compile_pattern(0, u"a(.)b", 0), 0);
+  ASSERT_EQ(examine_matches(0, unpaired), 1);
+  ASSERT_EQ(next_match(0), 1);
+  EXPECT_EQ(get_group_text(0, 1), u"\uFFFD");
+}
+
+TEST_F(PatternTest, TextEndsAtItsFirstZeroUnit) {
+  ASSERT_NE(compile_pattern(0, u"b", 0), 0);
+  EXPECT_EQ(match_pattern(0, Text(u"a\0b", 3)), 0);
+  EXPECT_EQ(to_utf8(Text(u"a\0b", 3)), "a");
+  EXPECT_EQ(to_utf8(TextView{}), "");
+  EXPECT_EQ(to_utf8(u"\u00E9"), "\xC3\xA9");
+}
+
+TEST(Utf8RangeToText, GivesTheRangeOrNothing) {
+  const std::string subject = "a\xC3\xA9z";
+  EXPECT_EQ(pattern::utf8_range_to_text(subject, 1, 3), u"\u00E9");
+  EXPECT_EQ(pattern::utf8_range_to_text(subject, 0, 4), u"a\u00E9z");
+  EXPECT_EQ(pattern::utf8_range_to_text(subject, -1, -1), u"");
+  EXPECT_EQ(pattern::utf8_range_to_text(subject, 2, 2), u"");
+  EXPECT_EQ(pattern::utf8_range_to_text(subject, 3, 2), u"");
+  EXPECT_EQ(pattern::utf8_range_to_text(subject, 2, 9), u"");
+}
+
+}  // namespace

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "pattern/pattern.h"
+
+// Every pattern test starts from a fresh library and leaves no pattern behind.
+class PatternTest : public ::testing::Test {
+ protected:
+  void SetUp() override { pattern::init_pattern_library(); }
+  void TearDown() override { pattern::free_pattern(pattern::ANY_NUMBER); }
+};
+
+// The updater's key-line pattern, as the updater compiles it.
+inline constexpr char16_t TEST_MANIFEST_PATTERN[] =
+    uR"(^([\s\h]*lastTestedNVDAVersion[\s\h]*=[\s\h]*"?)(\d+)\.(\d+)(?:\.(\d+))?("?[\s\h]*)$)";
