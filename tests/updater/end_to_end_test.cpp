@@ -1,0 +1,375 @@
+// The whole program, driven as a user drives it: through its dialogs under Wine, through the terminal
+// on POSIX. The same scenarios run on both.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "runtime/date.h"
+#include "runtime/text_functions.h"
+#include "runtime/utf8.h"
+#include "tests/support/test_support.h"
+#include "tests/updater/program_driver.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using driver::Answer;
+using driver::Dialog;
+using driver::RunResult;
+using test_support::read_bytes;
+using test_support::write_bytes;
+
+const std::u16string CONFIRMATION =
+    u"This will modify all manifest.ini files found in the addons folder. They will be backed up in the manifest "
+    u"backups folder. Are you sure you want to proceed?";
+
+std::u16string version_prompt() {
+  return u"set manifests to what version (year.major(optionally .minor), E.g., " +
+         runtime::format_integer(runtime::year_of_date(runtime::local_date_now()) + 10) + u".1.1?";
+}
+
+std::string utf8(const std::u16string& text) { return runtime::utf16_to_utf8(text); }
+
+// Answers Yes to every question, types the version at the prompt and confirms every message.
+struct Scripted {
+  std::u16string version = u"2036.1.1";
+  bool add_key = true;
+  Answer operator()(const Dialog& dialog) const {
+    switch (dialog.kind) {
+      case Dialog::Kind::input: return {Answer::Kind::type, version};
+      case Dialog::Kind::chooser: return {Answer::Kind::cancel, {}};
+      case Dialog::Kind::message:
+        if (!dialog.yes_no) return {Answer::Kind::enter, {}};
+        if (dialog.text == CONFIRMATION) return {Answer::Kind::yes, {}};
+        return {add_key ? Answer::Kind::yes : Answer::Kind::no, {}};
+    }
+    return {};
+  }
+};
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  fs::path addons() const { return program.appdata() / "nvda" / "addons"; }
+  fs::path backups() const { return program.appdata() / "nvda" / "manifest backups"; }
+
+  void add_addon(const std::string& name, const std::string& manifest) {
+    fs::create_directories(addons() / name);
+    write_bytes(addons() / name / "manifest.ini", manifest);
+  }
+  std::string manifest(const std::string& name) const { return read_bytes(addons() / name / "manifest.ini"); }
+  std::string backup(const std::string& name) const { return read_bytes(backups() / name / "manifest.ini"); }
+
+  static std::vector<std::u16string> titles(const RunResult& result) {
+    std::vector<std::u16string> out;
+    for (const auto& dialog : result.dialogs) out.push_back(dialog.title);
+    return out;
+  }
+  static const Dialog* find(const RunResult& result, const std::u16string& title) {
+    for (const auto& dialog : result.dialogs)
+      if (dialog.title == title) return &dialog;
+    return nullptr;
+  }
+  static std::u16string summary(const RunResult& result) {
+    const Dialog* done = find(result, u"Done");
+    return done ? done->text : u"(no summary)";
+  }
+  static std::u16string counts(int found, int skipped, int failed, int modified) {
+    using runtime::format_integer;
+    return format_integer(found) + u" manifests found, " + format_integer(skipped) + u" skipped, " +
+           format_integer(failed) + u" failed, " + format_integer(modified) + u" modified.";
+  }
+  void expect_clean_exit(const RunResult& result) const {
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exit_code, 0);
+  }
+
+  driver::ProgramDriver program;
+};
+
+TEST_F(EndToEnd, WithoutTheDefaultFolderTheChooserComesFirstAndCancelEndsTheRun) {
+  RunResult result = program.run(Scripted{});
+  expect_clean_exit(result);
+  ASSERT_EQ(result.dialogs.size(), 1u);
+  EXPECT_EQ(result.dialogs[0].kind, Dialog::Kind::chooser);
+  EXPECT_EQ(result.dialogs[0].title, u"NVDA addon directory");
+}
+
+TEST_F(EndToEnd, AChosenFolderIsUsedWhenTheDefaultIsMissing) {
+  test_support::ScopedTempDir chosen;
+  fs::create_directories(chosen.path() / "addons" / "one");
+  write_bytes(chosen.path() / "addons" / "one" / "manifest.ini", "lastTestedNVDAVersion = 2023.1\r\n");
+  RunResult result = program.run([&](const Dialog& dialog) {
+    if (dialog.kind == Dialog::Kind::chooser)
+      return Answer{Answer::Kind::choose, test_support::path_text(chosen.path() / "addons")};
+    return Scripted{}(dialog);
+  });
+  expect_clean_exit(result);
+  EXPECT_EQ(summary(result), counts(1, 0, 0, 1));
+  EXPECT_EQ(read_bytes(chosen.path() / "addons" / "one" / "manifest.ini"), "lastTestedNVDAVersion = 2036.1.1\r\n");
+  EXPECT_EQ(read_bytes(chosen.path() / "manifest backups" / "one" / "manifest.ini"),
+            "lastTestedNVDAVersion = 2023.1\r\n");
+}
+
+TEST_F(EndToEnd, DecliningTheConfirmationChangesNothing) {
+  const std::string old = "lastTestedNVDAVersion = 2023.1\r\n";
+  add_addon("one", old);
+  for (auto answer : {Answer::Kind::no, Answer::Kind::enter}) {
+    RunResult result = program.run([&](const Dialog& dialog) {
+      if (dialog.text == CONFIRMATION) {
+        EXPECT_TRUE(dialog.yes_no);
+        EXPECT_TRUE(dialog.no_is_default);
+        return Answer{answer, {}};
+      }
+      ADD_FAILURE() << "unexpected dialog " << utf8(dialog.title);
+      return Answer{Answer::Kind::cancel, {}};
+    });
+    expect_clean_exit(result);
+    ASSERT_EQ(result.dialogs.size(), 1u);
+    EXPECT_EQ(result.dialogs[0].title, u"Warning");
+    EXPECT_EQ(manifest("one"), old);
+    EXPECT_FALSE(fs::exists(backups()));
+  }
+}
+
+TEST_F(EndToEnd, CancellingOrEmptyingTheVersionChangesNothing) {
+  const std::string old = "lastTestedNVDAVersion = 2023.1\r\n";
+  add_addon("one", old);
+  for (auto answer : {Answer{Answer::Kind::cancel, {}}, Answer{Answer::Kind::type, u""}}) {
+    RunResult result = program.run([&](const Dialog& dialog) {
+      if (dialog.kind == Dialog::Kind::input) {
+        EXPECT_EQ(dialog.title, u"version");
+        EXPECT_EQ(dialog.text, version_prompt());
+        return answer;
+      }
+      return Scripted{}(dialog);
+    });
+    expect_clean_exit(result);
+    EXPECT_EQ(titles(result), (std::vector<std::u16string>{u"Warning", u"version"}));
+    EXPECT_EQ(manifest("one"), old);
+    EXPECT_FALSE(fs::exists(backups()));
+  }
+}
+
+TEST_F(EndToEnd, WorkedExamplesAreRewrittenByteForByteAndBackedUp) {
+  const std::string replaced_before = "someKey = some value\r\nlastTestedNVDAVersion = 2023.1\r\notherKey = 1\r\n";
+  const std::string appended_before = "someKey = some value\r\n\r\n";
+  add_addon("sample", replaced_before);
+  add_addon("second", appended_before);
+  std::vector<std::u16string> questions;
+  RunResult result = program.run([&](const Dialog& dialog) {
+    if (dialog.yes_no && dialog.text != CONFIRMATION) {
+      questions.push_back(dialog.text);
+      EXPECT_EQ(dialog.title, u"Warning");
+      EXPECT_FALSE(dialog.no_is_default);
+    }
+    return Scripted{}(dialog);
+  });
+  expect_clean_exit(result);
+  EXPECT_EQ(manifest("sample"), "someKey = some value\r\nlastTestedNVDAVersion = 2036.1.1\r\notherKey = 1\r\n");
+  EXPECT_EQ(backup("sample"), replaced_before);
+  EXPECT_EQ(manifest("second"), "someKey = some value\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
+  EXPECT_EQ(backup("second"), appended_before);
+  EXPECT_EQ(questions, std::vector<std::u16string>{u"Last tested version key not found in second/manifest.ini. Add it?"});
+
+  EXPECT_EQ(summary(result), counts(2, 0, 0, 2));
+  ASSERT_GE(result.dialogs.size(), 2u);
+  const Dialog& note = result.dialogs.back();
+  EXPECT_EQ(note.title, u"Info");
+  EXPECT_EQ(note.text, u"Backups of the old manifests have been placed in " +
+                           driver::ProgramDriver::folder_text(program.appdata() / "nvda") +
+                           u"manifest backups. If you wish to restore the old manifests, copy all directories inside "
+                           u"the backup folder and paste them in addons folder and confirm replace.");
+  EXPECT_EQ(titles(result).back(), u"Info");
+  EXPECT_EQ(result.dialogs[result.dialogs.size() - 2].title, u"Done");
+}
+
+TEST_F(EndToEnd, EveryOutcomeIsCounted) {
+  add_addon("rewritten", "lastTestedNVDAVersion = 2023.1\n");
+  add_addon("appended", "name = x\n");
+  add_addon("declined", "name = y\n");
+  add_addon("empty", "");
+  fs::create_directories(addons() / "no manifest");
+  fs::create_directories(addons() / "folder manifest" / "manifest.ini");
+  write_bytes(addons() / "a file", "not an add-on");
+  RunResult result = program.run([&](const Dialog& dialog) {
+    if (dialog.yes_no && dialog.text.find(u"declined/") != std::u16string::npos) return Answer{Answer::Kind::no, {}};
+    return Scripted{}(dialog);
+  });
+  expect_clean_exit(result);
+  EXPECT_EQ(summary(result), counts(5, 2, 1, 2));
+  EXPECT_EQ(manifest("declined"), "name = y\n");
+  EXPECT_EQ(manifest("empty"), "");
+  EXPECT_FALSE(fs::exists(backups() / "empty"));
+  EXPECT_FALSE(fs::exists(backups() / "declined"));
+  EXPECT_FALSE(fs::exists(backups() / "no manifest"));
+}
+
+TEST_F(EndToEnd, DotNamesAreNotAddonsButDotPrefixedFoldersAre) {
+  add_addon(".x", "lastTestedNVDAVersion = 2023.1\n");
+  add_addon("...", "lastTestedNVDAVersion = 2023.1\n");
+  RunResult result = program.run(Scripted{});
+  expect_clean_exit(result);
+  EXPECT_EQ(summary(result), counts(1, 0, 0, 1));
+  EXPECT_EQ(manifest(".x"), "lastTestedNVDAVersion = 2036.1.1\n");
+  EXPECT_EQ(manifest("..."), "lastTestedNVDAVersion = 2023.1\n");
+}
+
+TEST_F(EndToEnd, AnOnlyFilesFolderGivesZeroCountsAndTheNote) {
+  fs::create_directories(addons());
+  write_bytes(addons() / "readme.txt", "x");
+  RunResult result = program.run(Scripted{});
+  expect_clean_exit(result);
+  EXPECT_EQ(summary(result), counts(0, 0, 0, 0));
+  EXPECT_EQ(titles(result).back(), u"Info");
+}
+
+TEST_F(EndToEnd, KeyLineVariantsAreRewrittenAsTheKeyPatternReadsThem) {
+  struct Case {
+    std::string before, after;
+  } cases[] = {
+      {"a = 1\r\nlastTestedNVDAVersion = \"2019.3\"\r\nname = x\r\n",
+       "a = 1\r\nlastTestedNVDAVersion = \"2036.1.1\"\r\nname = x\r\n"},
+      {"lastTestedNVDAVersion = 2023.1\nx = 1\n  lastTestedNVDAVersion=2022.3.4\n",
+       "lastTestedNVDAVersion = 2036.1.1\nx = 1\nlastTestedNVDAVersion = 2036.1.1\n"},
+      {"a = 1\n\nlastTestedNVDAVersion = 2019.3", "a = 1\n\nlastTestedNVDAVersion = 2036.1.1"},
+      {"\xEF\xBB\xBFname = x\nlastTestedNVDAVersion = 2023.1\n", "\xEF\xBB\xBFname = x\nlastTestedNVDAVersion = 2036.1.1\n"},
+      {"name = \xC3\xA9t\xC3\xA9\r\nlastTestedNVDAVersion = 2023.1.0\r\n",
+       "name = \xC3\xA9t\xC3\xA9\r\nlastTestedNVDAVersion = 2036.1.1\r\n"},
+  };
+  int index = 0;
+  for (const auto& c : cases) add_addon("case" + std::to_string(index++), c.before);
+  RunResult result = program.run(Scripted{});
+  expect_clean_exit(result);
+  EXPECT_EQ(summary(result), counts(5, 0, 0, 5));
+  index = 0;
+  for (const auto& c : cases) {
+    std::string name = "case" + std::to_string(index++);
+    EXPECT_EQ(manifest(name), c.after) << name;
+    EXPECT_EQ(backup(name), c.before) << name;
+  }
+}
+
+TEST_F(EndToEnd, ThreeNumbersAreReplacedByTwo) {
+  add_addon("one", "lastTestedNVDAVersion = 2023.1.0\r\n");
+  RunResult result = program.run(Scripted{u"2024.1"});
+  expect_clean_exit(result);
+  EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2024.1\r\n");
+}
+
+TEST_F(EndToEnd, AppendedKeysFollowTheTextAfterItsLineEndsAreStripped) {
+  add_addon("lflf", "name = x\n\n");
+  add_addon("bom", "\xEF\xBB\xBFlastTestedNVDAVersion = 2023.1\nname = x");
+  add_addon("trailing", "name = x \t");
+  RunResult result = program.run(Scripted{});
+  expect_clean_exit(result);
+  EXPECT_EQ(manifest("lflf"), "name = x\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
+  // The byte-order mark hides the key from the pattern but not from the check for an existing key.
+  EXPECT_EQ(manifest("bom"), "\xEF\xBB\xBFlastTestedNVDAVersion = 2023.1\nname = x");
+  EXPECT_EQ(manifest("trailing"), "name = x \t\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
+  EXPECT_EQ(summary(result), counts(3, 1, 0, 2));
+}
+
+TEST_F(EndToEnd, ASecondRunReplacesTheBackups) {
+  add_addon("one", "lastTestedNVDAVersion = 2023.1\r\n");
+  expect_clean_exit(program.run(Scripted{u"2024.1"}));
+  expect_clean_exit(program.run(Scripted{u"2025.2"}));
+  EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2025.2\r\n");
+  EXPECT_EQ(backup("one"), "lastTestedNVDAVersion = 2024.1\r\n");
+}
+
+TEST_F(EndToEnd, ABackupFailureEndsTheRunAfterTheAddonsBeforeIt) {
+  for (int i = 0; i < 5; ++i) add_addon("addon" + std::to_string(i), "lastTestedNVDAVersion = 2023.1\r\n");
+  // The program walks the folder in the file system's order; the third add-on in that order cannot
+  // be backed up because a file stands where its backup folder would go.
+  std::vector<std::string> order;
+  for (const auto& entry : fs::directory_iterator(addons())) order.push_back(entry.path().filename().string());
+  ASSERT_EQ(order.size(), 5u);
+  fs::create_directories(backups());
+  write_bytes(backups() / order[2], "in the way");
+
+  RunResult result = program.run(Scripted{});
+  expect_clean_exit(result);
+  ASSERT_FALSE(result.dialogs.empty());
+  EXPECT_EQ(result.dialogs.back().title, u"Error");
+  EXPECT_EQ(result.dialogs.back().text, u"Could not back up " + runtime::utf8_to_utf16(order[2]) + u"/manifest.ini");
+  EXPECT_EQ(find(result, u"Done"), nullptr);
+  for (std::size_t i = 0; i < order.size(); ++i)
+    EXPECT_EQ(manifest(order[i]), i < 2 ? "lastTestedNVDAVersion = 2036.1.1\r\n" : "lastTestedNVDAVersion = 2023.1\r\n")
+        << order[i];
+}
+
+TEST_F(EndToEnd, ManifestsThatWouldNotSurviveTheirReadingAreLeftAlone) {
+  const std::string latin1 = "name = \xE9t\xE9\r\nlastTestedNVDAVersion = 2023.1\r\n";
+  const std::string stray = "name = \x92quote\x92\r\nlastTestedNVDAVersion = 2023.1\r\n";
+  const std::string zero = std::string("lastTestedNVDAVersion = 2023.1\r\n\0tail", 37);
+  const std::string utf16 = std::string("\xFF\xFEn\0a\0", 6);
+  add_addon("latin1", latin1);
+  add_addon("stray", stray);
+  add_addon("zero", zero);
+  add_addon("utf16", utf16);
+  RunResult result = program.run([&](const Dialog& dialog) {
+    if (dialog.yes_no && dialog.text != CONFIRMATION) ADD_FAILURE() << "asked about " << utf8(dialog.text);
+    return Scripted{}(dialog);
+  });
+  expect_clean_exit(result);
+  EXPECT_EQ(summary(result), counts(4, 0, 4, 0));
+  EXPECT_EQ(manifest("latin1"), latin1);
+  EXPECT_EQ(manifest("stray"), stray);
+  EXPECT_EQ(manifest("zero"), zero);
+  EXPECT_EQ(manifest("utf16"), utf16);
+  EXPECT_FALSE(fs::exists(backups()));
+}
+
+TEST_F(EndToEnd, AnInvalidVersionIsRefusedAndOfferedAgain) {
+  add_addon("one", "lastTestedNVDAVersion = 2023.1\r\n");
+  std::vector<std::u16string> defaults;
+  int prompts = 0;
+  RunResult result = program.run([&](const Dialog& dialog) {
+    if (dialog.kind == Dialog::Kind::input) return Answer{Answer::Kind::type, ++prompts == 1 ? u"abc" : u"2030.2"};
+    return Scripted{}(dialog);
+  });
+  expect_clean_exit(result);
+  EXPECT_EQ(prompts, 2);
+  const Dialog* error = find(result, u"Error");
+  ASSERT_NE(error, nullptr);
+  std::u16string year = runtime::format_integer(runtime::year_of_date(runtime::local_date_now()) + 10);
+  EXPECT_EQ(error->text, u"The version \"abc\" is not valid. Type it as year.major or year.major.minor, for example " +
+                             year + u".1.1.");
+  EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2030.2\r\n");
+}
+
+TEST_F(EndToEnd, AnUnreadableKeyIsNotJoinedByASecondKey) {
+  const std::string four_numbers = "name = x\nlastTestedNVDAVersion = 2023.1.0.1\n";
+  const std::string comment = "lastTestedNVDAVersion = 2023.1 # tested\n";
+  const std::string other_case = "lasttestednvdaversion = 2023.1\n";
+  add_addon("four", four_numbers);
+  add_addon("comment", comment);
+  add_addon("case", other_case);
+  std::vector<std::u16string> questions;
+  RunResult result = program.run([&](const Dialog& dialog) {
+    if (dialog.yes_no && dialog.text != CONFIRMATION) questions.push_back(dialog.text);
+    return Scripted{}(dialog);
+  });
+  expect_clean_exit(result);
+  EXPECT_EQ(manifest("four"), four_numbers);
+  EXPECT_EQ(manifest("comment"), comment);
+  EXPECT_EQ(questions, std::vector<std::u16string>{u"Last tested version key not found in case/manifest.ini. Add it?"});
+  EXPECT_EQ(manifest("case"), "lasttestednvdaversion = 2023.1\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
+  EXPECT_EQ(summary(result), counts(3, 2, 0, 1));
+}
+
+TEST_F(EndToEnd, AnAddedKeyGoesBeforeTheFirstSection) {
+  add_addon("sections", "name = x\r\ndescription = \"\"\"two\r\n[lines]\"\"\"\r\n[compat]\r\nminimum = 1\r\n");
+  RunResult result = program.run(Scripted{});
+  expect_clean_exit(result);
+  EXPECT_EQ(manifest("sections"),
+            "name = x\r\ndescription = \"\"\"two\r\n[lines]\"\"\"\r\nlastTestedNVDAVersion = 2036.1.1\r\n[compat]\r\n"
+            "minimum = 1\r\n");
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include "updater/update_run.h"
+
+namespace {
+
+using updater::find_first_section_line;
+using updater::has_key_line;
+using updater::is_valid_version;
+
+TEST(VersionCheck, AcceptsYearMajorAndOptionalMinorOnly) {
+  struct Case {
+    const char16_t* version;
+    bool valid;
+  } cases[] = {
+      {u"2024.1", true},     {u"2036.1.1", true},  {u"2024.10", false},  {u"2024.1.10", false},
+      {u"24.1", false},      {u"20244.1", false},  {u"2024", false},     {u"2024.", false},
+      {u"2024.1.", false},   {u"2024.1.1.1", false}, {u"abc", false},  {u" 2024.1", false},
+      {u"2024.1 ", false},   {u"\"2024.1\"", false}, {u"2024,1", false}, {u"\uff12024.1", false},
+      {u"\u0662024.1", false}, {u"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(is_valid_version(c.version), c.valid) << std::u16string_view(c.version).size();
+}
+
+TEST(KeyLineWithoutMatch, FindsAKeyLineThePatternCannotRead) {
+  struct Case {
+    const char16_t* text;
+    bool has_key;
+  } cases[] = {
+      {u"name = x\r\nlastTestedNVDAVersion = 2023\r\n", true},
+      {u"lastTestedNVDAVersion=2023.1.0.1", true},
+      {u"  \tlastTestedNVDAVersion \t= 2023.1 # tested", true},
+      {u"\ufefflastTestedNVDAVersion = 2023.1\n", true},
+      {u"a\rlastTestedNVDAVersion =\r", true},
+      {u"lastTestedNVDAVersion", false},
+      {u"lastTestedNVDAVersion : 2023.1", false},
+      {u"lasttestednvdaversion = 2023.1", false},
+      {u"x lastTestedNVDAVersion = 2023.1", false},
+      {u"lastTestedNVDAVersionX = 2023.1", false},
+      {u"name = x\n\ufefflastTestedNVDAVersion = 1", false},
+      {u"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(has_key_line(c.text), c.has_key) << std::u16string_view(c.text).size();
+}
+
+TEST(SectionLine, FirstSectionOutsideTripleQuotedValues) {
+  struct Case {
+    std::u16string_view text;
+    std::size_t position;  // npos: none
+  } cases[] = {
+      {u"name = x\r\n[compatibility]\r\nkey = 1\r\n", 10},
+      {u"name = x\n  \t[a]\n[b]\n", 9},
+      {u"[a]\nname = x\n", 0},
+      {u"\ufeff[a]\n", 1},
+      {u"description = \"\"\"one\n[not a section]\n\"\"\"\n[real]\n", 41},
+      {u"description = '''one\n[no]\n'''\n[yes]\n", 30},
+      {u"description = \"\"\"one line\"\"\"\n[yes]\n", 29},
+      {u"description = \"\"\"quote ''' inside\n[no]\n\"\"\"\n", std::u16string_view::npos},
+      {u"name = x [y]\n", std::u16string_view::npos},
+      {u"name = x\r[a]", 9},
+  };
+  for (const auto& c : cases) {
+    std::size_t expected = c.position == std::u16string_view::npos ? c.text.size() : c.position;
+    EXPECT_EQ(find_first_section_line(c.text), expected) << c.text.size();
+  }
+}
+
+}  // namespace

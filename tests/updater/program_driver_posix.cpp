@@ -1,0 +1,171 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <stdexcept>
+
+#include "runtime/utf8.h"
+#include "tests/updater/program_driver.h"
+
+namespace driver {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view CHOOSER_TITLE = "NVDA addon directory";
+
+std::vector<std::string> split_lines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    lines.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::u16string utf16(std::string_view bytes) { return runtime::utf8_to_utf16(bytes); }
+
+// OK boxes print their title and text and read nothing: every two lines that come before a prompt
+// (or before the end) are one of them.
+void add_ok_boxes(RunResult& result, const std::vector<std::string>& lines, std::size_t count) {
+  for (std::size_t i = 0; i + 1 < count; i += 2) {
+    Dialog box;
+    box.title = utf16(lines[i]);
+    box.text = utf16(lines[i + 1]);
+    result.dialogs.push_back(box);
+  }
+}
+
+}  // namespace
+
+ProgramDriver::ProgramDriver() {
+  std::random_device random;
+  owned_ = std::filesystem::temp_directory_path() / ("quillbrook-e2e-" + std::to_string(random()));
+  appdata_ = owned_ / "config";
+  std::filesystem::create_directories(appdata_);
+}
+
+ProgramDriver::ProgramDriver(std::filesystem::path appdata) : appdata_(std::move(appdata)) {}
+
+ProgramDriver::~ProgramDriver() {
+  if (owned_.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(owned_, ignored);
+}
+
+std::u16string ProgramDriver::folder_text(const std::filesystem::path& folder) {
+  return runtime::utf8_to_utf16(folder.string() + "/");
+}
+
+RunResult ProgramDriver::run(const Responder& responder) {
+  int to_child[2], from_child[2];
+  if (pipe(to_child) != 0 || pipe(from_child) != 0) throw std::runtime_error("pipe");
+  const std::string config = appdata_.string();
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(to_child[0], 0);
+    dup2(from_child[1], 1);
+    close(to_child[0]);
+    close(to_child[1]);
+    close(from_child[0]);
+    close(from_child[1]);
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    execl(QUILLBROOK_PROGRAM, QUILLBROOK_PROGRAM, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(to_child[0]);
+  close(from_child[1]);
+  int input = to_child[1], output = from_child[0];
+  signal(SIGPIPE, SIG_IGN);
+
+  RunResult result;
+  std::string pending;  // output not yet turned into dialogs
+  Dialog current;       // the dialog whose prompt was last answered (asked again on a bad answer)
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  bool eof = false;
+  while (!eof && Clock::now() < deadline) {
+    pollfd fd{output, POLLIN, 0};
+    int ready = poll(&fd, 1, 50);
+    if (ready > 0) {
+      char chunk[4096];
+      ssize_t n = read(output, chunk, sizeof chunk);
+      if (n <= 0) {
+        eof = true;
+        break;
+      }
+      pending.append(chunk, static_cast<std::size_t>(n));
+      continue;  // read everything that is there before looking for a prompt
+    }
+    // Nothing more arrives: the program waits for an answer when the output ends in a prompt.
+    std::string prompt;
+    for (const char* candidate : {"[y/N] ", "[Y/n] ", "> "})
+      if (pending.ends_with(candidate)) prompt = candidate;
+    if (prompt.empty()) continue;
+    auto lines = split_lines(std::string_view(pending).substr(0, pending.size() - prompt.size()));
+    pending.clear();
+
+    if (prompt == "> " && !lines.empty() && lines.back().starts_with("Not a folder: ")) {
+      lines.pop_back();  // the chooser asks again
+    } else if (prompt == "> " && !lines.empty() && lines.back() == CHOOSER_TITLE) {
+      add_ok_boxes(result, lines, lines.size() - 1);
+      current = Dialog{Dialog::Kind::chooser, utf16(lines.back()), u"", false, false};
+      result.dialogs.push_back(current);
+    } else if (lines.size() >= 2) {
+      add_ok_boxes(result, lines, lines.size() - 2);
+      current = Dialog{prompt == "> " ? Dialog::Kind::input : Dialog::Kind::message, utf16(lines[lines.size() - 2]),
+                       utf16(lines.back()), prompt != "> ", prompt == "[y/N] "};
+      result.dialogs.push_back(current);
+    }
+    // else: a Yes/No question asked again after an answer it did not take.
+
+    Answer answer = responder(current);
+    std::string line;
+    bool close_input = false;
+    switch (answer.kind) {
+      case Answer::Kind::yes: line = "y"; break;
+      case Answer::Kind::no: line = "n"; break;
+      case Answer::Kind::enter: line = ""; break;
+      case Answer::Kind::type:
+      case Answer::Kind::choose: line = runtime::utf16_to_utf8(answer.text); break;
+      case Answer::Kind::cancel:
+        if (current.kind == Dialog::Kind::input) close_input = true;  // the end of the input is a cancel
+        break;
+    }
+    if (close_input) {
+      close(input);
+      input = -1;
+    } else {
+      line += "\n";
+      if (write(input, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+        close(input);
+        input = -1;
+      }
+    }
+  }
+  if (input >= 0) close(input);
+  close(output);
+
+  int status = 0;
+  if (!eof) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return result;
+  }
+  waitpid(pid, &status, 0);
+  auto lines = split_lines(pending);
+  add_ok_boxes(result, lines, lines.size());
+  result.finished = WIFEXITED(status);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+}  // namespace driver

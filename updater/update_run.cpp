@@ -1,0 +1,101 @@
+#include "updater/update_run.h"
+
+#include "dialogs/dialogs.h"
+#include "files/folders.h"
+#include "files/text_files.h"
+#include "pattern/pattern.h"
+#include "runtime/date.h"
+#include "runtime/program_end.h"
+#include "runtime/text_functions.h"
+
+namespace updater {
+
+using runtime::are_texts_equal;
+using runtime::format_integer;
+
+namespace {
+
+constexpr TextView CONFIRMATION =
+    u"This will modify all manifest.ini files found in the addons folder. They will be backed up in the manifest "
+    u"backups folder. Are you sure you want to proceed?";
+constexpr TextView BACKUP_NOTE_AFTER_FOLDER =
+    u"manifest backups. If you wish to restore the old manifests, copy all directories inside the backup folder and "
+    u"paste them in addons folder and confirm replace.";
+
+constexpr std::uint32_t FLAGS_CONFIRM = 308;  // Yes and No, warning icon, No is the default button
+constexpr std::uint32_t FLAGS_ERROR = 16;
+constexpr std::uint32_t FLAGS_INFORMATION = 64;
+
+bool is_empty(TextView text) { return are_texts_equal(text, u"") != 0; }
+
+// Asks until the answer is empty (the user gave up) or a version the manifests can hold.
+Text ask_version() {
+  const Text example = format_integer(runtime::year_of_date(runtime::local_date_now()) + 10) + u".1.1";
+  const Text message = u"set manifests to what version (year.major(optionally .minor), E.g., " + example + u"?";
+  Text typed;
+  for (;;) {
+    typed = dialogs::ask_text(u"version", message, typed);
+    if (is_empty(typed) || is_valid_version(typed)) return typed;
+    dialogs::show_message_box(u"Error",
+                              u"The version \"" + typed +
+                                  u"\" is not valid. Type it as year.major or year.major.minor, for example " +
+                                  example + u".",
+                              FLAGS_ERROR);
+  }
+}
+
+}  // namespace
+
+void run_update() {
+  files::init_file_library();
+  pattern::init_pattern_library();
+  dialogs::init_dialogs();
+
+  RunState state;
+  state.addons_folder = files::get_user_folder(files::USER_FOLDER_APPDATA) + u"nvda\\addons\\";
+  if (files::query_path_size(state.addons_folder) != files::PATH_IS_FOLDER) {
+    state.addons_folder = dialogs::choose_folder(u"NVDA addon directory", u"");
+    if (is_empty(state.addons_folder)) runtime::end_program();
+  }
+
+  // Every path below is relative to the add-ons folder, so the run must not go on anywhere else.
+  if (!files::set_current_folder(state.addons_folder)) {
+    dialogs::show_message_box(u"Error", u"Could not open the folder " + state.addons_folder, FLAGS_ERROR);
+    runtime::end_program();
+  }
+
+  if (dialogs::show_message_box(u"Warning", CONFIRMATION, FLAGS_CONFIRM) == dialogs::BUTTON_NO) runtime::end_program();
+
+  pattern::compile_pattern(0, MANIFEST_PATTERN, pattern::PATTERN_MULTILINE);
+
+  if (!files::start_folder_listing(0, files::get_current_folder(), u"*")) {
+    dialogs::show_message_box(u"Error", u"No directories found", FLAGS_ERROR);
+    runtime::end_program();
+  }
+
+  state.version_text = ask_version();
+  if (is_empty(state.version_text)) runtime::end_program();
+
+  while (files::next_folder_entry(0)) {
+    if (files::get_entry_type(0) != files::ENTRY_FOLDER) continue;
+    // Skips "." and ".." and any name made only of dots; ".cache" is an add-on folder like any other.
+    if (is_empty(runtime::remove_all_occurrences(files::get_entry_name(0), u"."))) continue;
+    update_addon_manifest(state, files::get_entry_name(0));
+  }
+  files::finish_folder_listing(0);
+
+  dialogs::show_message_box(u"Done",
+                            format_integer(state.found_count) + u" manifests found, " +
+                                format_integer(state.skipped_count) + u" skipped, " +
+                                format_integer(state.failed_count) + u" failed, " +
+                                format_integer(state.modified_count) + u" modified.",
+                            FLAGS_INFORMATION);
+
+  files::set_current_folder(state.addons_folder + u"..\\");
+  dialogs::show_message_box(
+      u"Info", u"Backups of the old manifests have been placed in " + files::get_current_folder() + Text(BACKUP_NOTE_AFTER_FOLDER),
+      FLAGS_INFORMATION);
+  runtime::end_program();
+}
+
+}  // namespace updater

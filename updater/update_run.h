@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/text.h"
+
+namespace updater {
+
+using runtime::Text;
+using runtime::TextView;
+
+// The key line of a manifest: leading white space and the key up to an optional opening quote (group
+// 1), the year (2), the major (3) and the optional minor number (4), and an optional closing quote
+// with the white space up to the line end (5). Compiled with PATTERN_MULTILINE.
+inline constexpr char16_t MANIFEST_PATTERN[] =
+    u"^([\\s\\h]*lastTestedNVDAVersion[\\s\\h]*=[\\s\\h]*\"?)(\\d+)\\.(\\d+)(?:\\.(\\d+))?(\"?[\\s\\h]*)$";
+
+// The values of one run.
+struct RunState {
+  Text addons_folder;      // ends with a separator
+  Text version_text;       // never empty once the walk runs
+  Text manifest_path;      // of the current add-on, relative to the add-ons folder
+  Text new_manifest_text;  // empty: the manifest is left alone
+  std::int32_t found_count = 0;
+  std::int32_t skipped_count = 0;
+  std::int32_t failed_count = 0;
+  std::int32_t modified_count = 0;
+};
+
+// The whole program: settles the add-ons folder, confirms, asks for the version, rewrites every
+// add-on's manifest and reports. Ends the process with exit code 0 on every path.
+[[noreturn]] void run_update();
+
+// The work on one add-on folder (a name in the current folder): finds, rewrites and backs up its
+// manifest and counts the outcome. Ends the process when the backup copy fails.
+void update_addon_manifest(RunState& state, TextView entry_name);
+
+// The manifest's new text, or the empty Text when it is to be left alone (counted here as skipped or
+// failed).
+Text make_new_manifest_text(RunState& state, TextView manifest_path);
+
+// True for a version that the screen reader accepts and the key pattern reads back: four ASCII digits,
+// a full stop and one digit, optionally a full stop and one more digit.
+bool is_valid_version(TextView version);
+
+// True when a line of the text, after leading spaces and tabs (and a byte-order mark at the very
+// start), begins with the key followed by optional spaces or tabs and "=".
+bool has_key_line(TextView text);
+
+// The position of the first line that opens an INI section ("[" after spaces and tabs), outside
+// triple-quoted values; the text's length when there is none. A byte-order mark at the very start is
+// not part of the first line.
+std::size_t find_first_section_line(TextView text);
+
+}  // namespace updater
