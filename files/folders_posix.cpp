@@ -1,0 +1,247 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "files/folder_system.h"
+#include "runtime/utf8.h"
+
+namespace files::folder_system {
+
+namespace {
+
+// Owns a DIR* from opendir.
+class DirHandle {
+ public:
+  explicit DirHandle(DIR* dir = nullptr) noexcept : dir_(dir) {}
+  ~DirHandle() { reset(); }
+  DirHandle(DirHandle&& other) noexcept : dir_(std::exchange(other.dir_, nullptr)) {}
+  DirHandle& operator=(DirHandle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      dir_ = std::exchange(other.dir_, nullptr);
+    }
+    return *this;
+  }
+  DirHandle(const DirHandle&) = delete;
+  DirHandle& operator=(const DirHandle&) = delete;
+
+  DIR* get() const noexcept { return dir_; }
+  explicit operator bool() const noexcept { return dir_ != nullptr; }
+
+ private:
+  void reset() noexcept {
+    if (dir_) closedir(std::exchange(dir_, nullptr));
+  }
+
+  DIR* dir_;
+};
+
+// Callers write Windows paths; a backslash separates components here too.
+Text with_slashes(const Text& path) {
+  Text slashed(path);
+  std::replace(slashed.begin(), slashed.end(), u'\\', u'/');
+  return slashed;
+}
+
+std::string system_path(const Text& path) { return runtime::utf16_to_utf8(with_slashes(path)); }
+
+// Windows wildcards: `*` is any run of units, `?` exactly one. As on Windows, a final "." followed
+// only by `*`s also matches where a name has no dot left, so "*.*" matches every name. Names compare
+// unit for unit: the file system tells "A" from "a", so the pattern does too.
+bool matches_wildcard(std::u16string_view name, std::u16string_view pattern) {
+  std::size_t n = 0, p = 0, star = std::u16string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
+      ++n;
+      ++p;
+    } else if (p < pattern.size() && pattern[p] == u'*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::u16string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  if (p < pattern.size() && pattern[p] == u'.') {
+    ++p;
+    while (p < pattern.size() && pattern[p] == u'*') ++p;
+  }
+  return p == pattern.size();
+}
+
+// A symbolic link reports what it points to; a dangling one reports itself.
+bool stat_entry(int folder, const char* path, FolderEntry& entry) {
+  struct stat status;
+  if (fstatat(folder, path, &status, 0) != 0 && fstatat(folder, path, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  entry.is_folder = S_ISDIR(status.st_mode);
+  entry.size = entry.is_folder ? 0 : static_cast<std::int64_t>(status.st_size);
+  return true;
+}
+
+bool is_folder_path(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+class DirectorySearch final : public FolderSearch {
+ public:
+  DirectorySearch(DirHandle dir, Text pattern) : dir_(std::move(dir)), pattern_(std::move(pattern)) {}
+
+  bool next_entry(FolderEntry& entry) override {
+    while (dirent* item = readdir(dir_.get())) {
+      FolderEntry found{runtime::utf8_to_utf16(item->d_name)};
+      if (!matches_wildcard(found.name, pattern_)) continue;
+      // An entry removed since readdir saw it is passed over.
+      if (!stat_entry(dirfd(dir_.get()), item->d_name, found)) continue;
+      entry = std::move(found);
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  DirHandle dir_;
+  Text pattern_;
+};
+
+// A search for a name without wildcards has its one entry and nothing more.
+class EndedSearch final : public FolderSearch {
+ public:
+  bool next_entry(FolderEntry&) override { return false; }
+};
+
+std::string home_folder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* user = getpwuid(getuid()); user && user->pw_dir) return user->pw_dir;
+  return {};
+}
+
+std::string config_home() {
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/') return config;
+  std::string home = home_folder();
+  return home.empty() ? std::string() : home + "/.config";
+}
+
+// The user folder named XDG_<key>_DIR: from the environment, else from user-dirs.dirs, a shell
+// fragment of lines like XDG_DOWNLOAD_DIR="$HOME/Downloads". Empty when neither names one.
+std::string xdg_user_dir(std::string_view key) {
+  std::string variable = "XDG_" + std::string(key) + "_DIR";
+  if (const char* value = std::getenv(variable.c_str()); value && value[0] == '/') return value;
+  std::string config = config_home();
+  if (config.empty()) return {};
+  std::ifstream file(config + "/user-dirs.dirs");
+  std::string line, found;
+  while (std::getline(file, line)) {
+    std::string_view rest(line);
+    rest.remove_prefix(std::min(rest.find_first_not_of(" \t"), rest.size()));
+    if (!rest.starts_with(variable + "=")) continue;
+    rest.remove_prefix(variable.size() + 1);
+    if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') rest = rest.substr(1, rest.size() - 2);
+    std::string value;
+    if (rest.starts_with("$HOME"))
+      value = home_folder() + std::string(rest.substr(5));
+    else
+      value = rest;
+    // Only absolute values are meaningful; a later line wins, as when the shell reads the file.
+    if (!value.empty() && value[0] == '/') found = value;
+  }
+  return found;
+}
+
+Text closed_folder(const std::string& folder) {
+  if (folder.empty()) return {};
+  Text text = runtime::utf8_to_utf16(folder);
+  if (text.back() != u'/') text.push_back(u'/');
+  return text;
+}
+
+}  // namespace
+
+SearchStart start_search(const Text& path) {
+  Text slashed = with_slashes(path);
+  auto cut = slashed.rfind(u'/');
+  Text folder = cut == Text::npos ? Text(u".") : slashed.substr(0, cut + 1);
+  Text pattern = cut == Text::npos ? slashed : slashed.substr(cut + 1);
+  std::string folder_bytes = runtime::utf16_to_utf8(folder);
+
+  SearchStart start;
+  if (pattern.find_first_of(u"*?") == Text::npos) {
+    start.first.name = pattern;
+    if (!pattern.empty() && stat_entry(AT_FDCWD, runtime::utf16_to_utf8(slashed).c_str(), start.first)) {
+      start.outcome = SearchOutcome::found;
+      start.search = std::make_unique<EndedSearch>();
+      return start;
+    }
+    start.first = {};
+    start.outcome = is_folder_path(folder_bytes) ? SearchOutcome::nothing_matched : SearchOutcome::failed;
+    return start;
+  }
+
+  DirHandle dir(opendir(folder_bytes.c_str()));
+  if (!dir) return start;
+  auto search = std::make_unique<DirectorySearch>(std::move(dir), std::move(pattern));
+  if (search->next_entry(start.first)) {
+    start.outcome = SearchOutcome::found;
+    start.search = std::move(search);
+  } else {
+    start.outcome = SearchOutcome::nothing_matched;
+  }
+  return start;
+}
+
+bool has_drive_letters() { return false; }
+
+bool is_known_drive(const Text&) { return false; }
+
+std::optional<bool> read_is_folder(const Text& path) {
+  struct stat status;
+  if (stat(system_path(path).c_str(), &status) != 0) return std::nullopt;
+  return S_ISDIR(status.st_mode);
+}
+
+bool make_folder(const Text& path) { return mkdir(system_path(path).c_str(), 0777) == 0; }
+
+bool copy_file_replacing(const Text& source, const Text& destination) {
+  std::error_code error;
+  // Refuses a source that is not a regular file and a destination that is the source itself.
+  return std::filesystem::copy_file(system_path(source), system_path(destination),
+                                    std::filesystem::copy_options::overwrite_existing, error) &&
+         !error;
+}
+
+bool change_current_folder(const Text& path) { return chdir(system_path(path).c_str()) == 0; }
+
+Text read_current_folder() {
+  std::error_code error;
+  auto folder = std::filesystem::current_path(error);
+  if (error) return {};
+  return runtime::utf8_to_utf16(folder.native());
+}
+
+char16_t closing_separator() { return u'/'; }
+
+Text user_folder(std::int32_t id) {
+  constexpr std::string_view XDG_KEYS[] = {"DESKTOP", "",       "DOWNLOAD", "DOCUMENTS", "",
+                                           "",        "VIDEOS", "MUSIC",    "PICTURES",  "PUBLICSHARE"};
+  if (id < 0 || id >= static_cast<std::int32_t>(std::size(XDG_KEYS))) return {};
+  if (id == 4) return closed_folder(config_home());
+  std::string_view key = XDG_KEYS[id];
+  std::string folder = key.empty() ? std::string() : xdg_user_dir(key);
+  return closed_folder(folder.empty() ? home_folder() : folder);
+}
+
+}  // namespace files::folder_system

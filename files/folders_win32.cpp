@@ -1,0 +1,195 @@
+#include <windows.h>
+// windows.h first: the shell headers build on its types.
+#include <shlobj.h>
+
+#include <cwchar>
+#include <iterator>
+#include <string>
+#include <utility>
+
+#include "files/folder_system.h"
+
+namespace files::folder_system {
+
+namespace {
+
+// A move-only owner of one system value, released by Traits::release unless it holds Traits::empty().
+template <typename Traits>
+class UniqueValue {
+ public:
+  using Value = typename Traits::Value;
+
+  UniqueValue() noexcept = default;
+  explicit UniqueValue(Value value) noexcept : value_(value) {}
+  ~UniqueValue() { reset(); }
+  UniqueValue(UniqueValue&& other) noexcept : value_(std::exchange(other.value_, Traits::empty())) {}
+  UniqueValue& operator=(UniqueValue&& other) noexcept {
+    if (this != &other) {
+      reset();
+      value_ = std::exchange(other.value_, Traits::empty());
+    }
+    return *this;
+  }
+  UniqueValue(const UniqueValue&) = delete;
+  UniqueValue& operator=(const UniqueValue&) = delete;
+
+  Value get() const noexcept { return value_; }
+  // For calls that hand a new value back through a pointer; the old one is released first.
+  Value* put() noexcept {
+    reset();
+    return &value_;
+  }
+  explicit operator bool() const noexcept { return value_ != Traits::empty(); }
+
+ private:
+  void reset() noexcept {
+    if (value_ != Traits::empty()) Traits::release(std::exchange(value_, Traits::empty()));
+  }
+
+  Value value_ = Traits::empty();
+};
+
+struct FindTraits {
+  using Value = HANDLE;
+  static Value empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static void release(Value value) noexcept { FindClose(value); }
+};
+using UniqueFind = UniqueValue<FindTraits>;
+
+struct ModuleTraits {
+  using Value = HMODULE;
+  static Value empty() noexcept { return nullptr; }
+  static void release(Value value) noexcept { FreeLibrary(value); }
+};
+using UniqueModule = UniqueValue<ModuleTraits>;
+
+template <typename Pointer>
+struct CoTaskTraits {
+  using Value = Pointer;
+  static Value empty() noexcept { return nullptr; }
+  static void release(Value value) noexcept { CoTaskMemFree(const_cast<void*>(static_cast<const void*>(value))); }
+};
+template <typename Pointer>
+using UniqueCoTaskMemory = UniqueValue<CoTaskTraits<Pointer>>;
+
+const wchar_t* wide(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+Text text_of(const wchar_t* units) { return Text(reinterpret_cast<const char16_t*>(units), std::wcslen(units)); }
+
+FolderEntry entry_of(const WIN32_FIND_DATAW& data) {
+  FolderEntry entry;
+  entry.name = Text(reinterpret_cast<const char16_t*>(data.cFileName), wcsnlen(data.cFileName, MAX_PATH));
+  entry.is_folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  return entry;
+}
+
+class FindSearch final : public FolderSearch {
+ public:
+  explicit FindSearch(UniqueFind handle) : handle_(std::move(handle)) {}
+
+  bool next_entry(FolderEntry& entry) override {
+    // Read into a record of our own, so that the end of the search leaves the last entry in place.
+    WIN32_FIND_DATAW data;
+    if (!FindNextFileW(handle_.get(), &data)) return false;
+    entry = entry_of(data);
+    return true;
+  }
+
+ private:
+  UniqueFind handle_;
+};
+
+// The Downloads known folder {374DE290-123F-4565-9164-39C4925E467B}.
+constexpr GUID DOWNLOADS_FOLDER_ID = {0x374DE290, 0x123F, 0x4565, {0x91, 0x64, 0x39, 0xC4, 0x92, 0x5E, 0x46, 0x7B}};
+
+using GetKnownFolderPath = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+
+// The shell folder's path with a closing backslash, or the empty Text.
+Text get_shell_folder_path(int csidl) {
+  UniqueCoTaskMemory<PIDLIST_ABSOLUTE> items;
+  if (SHGetFolderLocation(nullptr, csidl, nullptr, 0, items.put()) != S_OK) return {};
+  wchar_t path[MAX_PATH + 1] = {};
+  if (!SHGetPathFromIDListW(items.get(), path)) return {};
+  Text folder = text_of(path);
+  if (!folder.empty() && folder.back() != u'\\') folder.push_back(u'\\');
+  return folder;
+}
+
+// Systems before Vista have no known folders, hence the look-up at run time.
+Text get_downloads_folder() {
+  UniqueModule shell(LoadLibraryW(L"Shell32.DLL"));
+  if (shell) {
+    FARPROC address = GetProcAddress(shell.get(), "SHGetKnownFolderPath");
+    if (address) {
+      auto get_known_folder_path = reinterpret_cast<GetKnownFolderPath>(reinterpret_cast<void*>(address));
+      UniqueCoTaskMemory<PWSTR> path;
+      if (get_known_folder_path(DOWNLOADS_FOLDER_ID, 0, nullptr, path.put()) == S_OK) {
+        Text folder = text_of(path.get());
+        folder.push_back(u'\\');
+        return folder;
+      }
+    }
+  }
+  return get_shell_folder_path(CSIDL_PROFILE) + u"Downloads\\";
+}
+
+}  // namespace
+
+SearchStart start_search(const Text& path) {
+  SearchStart start;
+  WIN32_FIND_DATAW data;
+  UniqueFind handle(FindFirstFileW(wide(path), &data));
+  if (!handle) {
+    start.outcome = GetLastError() == ERROR_FILE_NOT_FOUND ? SearchOutcome::nothing_matched : SearchOutcome::failed;
+    return start;
+  }
+  start.outcome = SearchOutcome::found;
+  start.first = entry_of(data);
+  start.search = std::make_unique<FindSearch>(std::move(handle));
+  return start;
+}
+
+bool has_drive_letters() { return true; }
+
+bool is_known_drive(const Text& root) { return GetDriveTypeW(wide(root)) > DRIVE_NO_ROOT_DIR; }
+
+std::optional<bool> read_is_folder(const Text& path) {
+  DWORD attributes = GetFileAttributesW(wide(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool make_folder(const Text& path) { return CreateDirectoryW(wide(path), nullptr) != 0; }
+
+bool copy_file_replacing(const Text& source, const Text& destination) {
+  return CopyFileW(wide(source), wide(destination), FALSE) != 0;
+}
+
+bool change_current_folder(const Text& path) { return SetCurrentDirectoryW(wide(path)) != 0; }
+
+Text read_current_folder() {
+  wchar_t space[MAX_PATH];
+  DWORD length = GetCurrentDirectoryW(MAX_PATH, space);
+  if (length == 0) return {};
+  if (length < MAX_PATH) return Text(reinterpret_cast<const char16_t*>(space), length);
+  // A deeper folder does not fit the usual space: the call told us the size it needs.
+  std::wstring larger(length, L'\0');
+  length = GetCurrentDirectoryW(static_cast<DWORD>(larger.size()), larger.data());
+  if (length == 0 || length >= larger.size()) return {};
+  return Text(reinterpret_cast<const char16_t*>(larger.data()), length);
+}
+
+char16_t closing_separator() { return u'\\'; }
+
+Text user_folder(std::int32_t id) {
+  constexpr int CSIDLS[] = {CSIDL_DESKTOP,         CSIDL_PROGRAM_FILES, -1,
+                            CSIDL_PERSONAL,        CSIDL_APPDATA,       CSIDL_COMMON_APPDATA,
+                            CSIDL_MYVIDEO,         CSIDL_MYMUSIC,       CSIDL_MYPICTURES,
+                            CSIDL_COMMON_DOCUMENTS};
+  if (id < 0 || id >= static_cast<std::int32_t>(std::size(CSIDLS))) return {};
+  if (id == 2) return get_downloads_folder();
+  return get_shell_folder_path(CSIDLS[id]);
+}
+
+}  // namespace files::folder_system
