@@ -45,6 +45,8 @@ class TextFiles : public ::testing::Test {
   Text path(std::string_view name) const { return dir_.text() + runtime::text_from_latin1(name); }
   Text with_bytes(std::string_view name, std::string_view bytes) const {
     write_bytes(file(name), bytes);
+    // Windows refuses to rewrite a file that is still open without sharing.
+    EXPECT_EQ(read_bytes(file(name)), bytes) << "cannot prepare " << name;
     return path(name);
   }
 
@@ -112,6 +114,7 @@ TEST_F(TextFiles, LineReadEndsAtLfCrOrCrLfAndGivesBackTheUnitAfterALoneCr) {
                                       << c.encoding << ", flags " << buffering);
       ASSERT_NE(files::open_file_for_reading(0, with_bytes("lines.txt", c.bytes), c.encoding | buffering), 0);
       for (std::u16string_view line : c.lines) EXPECT_EQ(files::read_file_text(0, 0), Text(line));
+      EXPECT_EQ(files::close_file(0), 1);
     }
   }
 }
@@ -128,6 +131,7 @@ TEST_F(TextFiles, GiveBackOfAUnitSplitByARefillKeepsThePosition) {
     EXPECT_EQ(files::read_file_text(0, UTF16), units);
     EXPECT_EQ(files::read_file_text(0, UTF16), u"vw");
     EXPECT_EQ(files::read_file_text(0, UTF16 | files::READ_WHOLE_FILE), u"");
+    EXPECT_EQ(files::close_file(0), 1);
   }
 }
 
@@ -265,6 +269,7 @@ TEST_F(TextFiles, ReadsCrossTheBufferBoundary) {
     ASSERT_NE(files::open_file_for_reading(0, path("big.txt"), UTF8 | buffering), 0);
     EXPECT_EQ(files::read_file_text(0, 0), lines[0]);
     EXPECT_EQ(files::read_file_bytes(0), bytes.substr(bytes.find('\n') + 1));
+    EXPECT_EQ(files::close_file(0), 1);
   }
 }
 
@@ -368,10 +373,16 @@ TEST_F(TextFiles, BothSlashAndBackslashSeparatePathComponents) {
   EXPECT_EQ(read_bytes(file("sub") / "forward.txt"), "f");
 }
 
+std::string numbered_name(files::ObjectNumber number) {
+  std::string name = "n";
+  name += std::to_string(number);
+  return name;
+}
+
 TEST_F(TextFiles, CloseAnyNumberClosesEveryOpenFile) {
   const files::ObjectNumber numbers[] = {0, 3, 20};
   for (files::ObjectNumber number : numbers)
-    ASSERT_NE(files::open_file_object(number, path("n" + std::to_string(number)), files::FILE_MODE_CREATE, UTF8), 0);
+    ASSERT_NE(files::open_file_object(number, path(numbered_name(number)), files::FILE_MODE_CREATE, UTF8), 0);
   auto first = static_cast<files::ObjectNumber>(
       files::open_file_object(ANY_NUMBER, path("dynamic1"), files::FILE_MODE_CREATE, UTF8));
   auto second = static_cast<files::ObjectNumber>(
@@ -387,7 +398,7 @@ TEST_F(TextFiles, CloseAnyNumberClosesEveryOpenFile) {
   EXPECT_EQ(files::close_file(ANY_NUMBER), 1);
   for (files::ObjectNumber number : numbers) {
     EXPECT_EQ(files::is_file_open(number), 0);
-    EXPECT_EQ(read_bytes(file("n" + std::to_string(number))), "slot");
+    EXPECT_EQ(read_bytes(file(numbered_name(number))), "slot");
   }
   EXPECT_EQ(files::is_file_open(first), 0);
   EXPECT_EQ(files::is_file_open(second), 0);
