@@ -26,22 +26,39 @@ Answer yes_to_all(const Dialog& dialog) {
   return {dialog.yes_no ? Answer::Kind::yes : Answer::Kind::enter, {}};
 }
 
-TEST(EndToEndPosix, AFolderThatCannotBeMadeCurrentEndsTheRunWithAMessage) {
-  // The folder test sees only the first 260 characters of a path: here they name an existing folder,
-  // while the whole path does not exist, so the add-ons folder passes the test but cannot be entered.
-  test_support::ScopedTempDir temp;
-  std::string base = temp.path().string() + "/";
-  std::string config = base + std::string(258 - base.size() - 1, 'c');
-  ASSERT_EQ(config.size() + 1, 258u);
-  fs::create_directories(fs::path(config) / "nv");  // the cut: config + "/" + "nv"
-  fs::create_directories(fs::path(config) / "nvda");
-  driver::ProgramDriver program{fs::path(config)};
+// Folder permissions that the program, run as an ordinary user, cannot get past.
+TEST(EndToEndPosix, AnAddonsFolderThatCannotBeEnteredEndsTheRunWithAMessage) {
+  driver::ProgramDriver program;
+  program.run_unprivileged();
+  fs::path addons = program.appdata() / "nvda" / "addons";
+  fs::create_directories(addons / "one");
+  write_bytes(addons / "one" / "manifest.ini", "lastTestedNVDAVersion = 2023.1\n");
+  fs::permissions(addons, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   auto result = program.run(yes_to_all);
+  fs::permissions(addons, fs::perms::owner_all);
   EXPECT_TRUE(result.finished);
   EXPECT_EQ(result.exit_code, 0);
   ASSERT_EQ(result.dialogs.size(), 1u);
   EXPECT_EQ(result.dialogs[0].title, u"Error");
-  EXPECT_EQ(result.dialogs[0].text, u"Could not open the folder " + runtime::utf8_to_utf16(config) + u"/nvda\\addons\\");
+  EXPECT_EQ(result.dialogs[0].text, u"Could not open the folder " +
+                                        runtime::utf8_to_utf16(program.appdata().string()) + u"/nvda\\addons\\");
+  EXPECT_EQ(read_bytes(addons / "one" / "manifest.ini"), "lastTestedNVDAVersion = 2023.1\n");
+}
+
+TEST(EndToEndPosix, AnAddonsFolderThatCannotBeListedEndsTheRunWithAMessage) {
+  driver::ProgramDriver program;
+  program.run_unprivileged();
+  fs::path addons = program.appdata() / "nvda" / "addons";
+  fs::create_directories(addons);
+  fs::permissions(addons, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+  auto result = program.run(yes_to_all);
+  fs::permissions(addons, fs::perms::owner_all);
+  EXPECT_TRUE(result.finished);
+  EXPECT_EQ(result.exit_code, 0);
+  ASSERT_EQ(result.dialogs.size(), 2u);
+  EXPECT_EQ(result.dialogs[0].title, u"Warning");
+  EXPECT_EQ(result.dialogs[1].title, u"Error");
+  EXPECT_EQ(result.dialogs[1].text, u"No directories found");
 }
 
 // A tiny file system mounted for one test, unmounted at the end.

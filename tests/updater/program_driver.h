@@ -53,6 +53,9 @@ class ProgramDriver {
   ProgramDriver& operator=(const ProgramDriver&) = delete;
 
   const std::filesystem::path& appdata() const { return appdata_; }
+  // POSIX only: runs the program as an unprivileged user (when the test runs as root), so that
+  // permissions hold for it.
+  void run_unprivileged() { unprivileged_ = true; }
   RunResult run(const Responder& responder);
 
   // How the program names a folder it reports: with the platform's separator at the end.
@@ -61,6 +64,7 @@ class ProgramDriver {
  private:
   std::filesystem::path appdata_;
   std::filesystem::path owned_;  // removed at the end
+  bool unprivileged_ = false;
 };
 
 }  // namespace driver

@@ -70,8 +70,11 @@ RunResult ProgramDriver::run(const Responder& responder) {
   int to_child[2], from_child[2];
   if (pipe(to_child) != 0 || pipe(from_child) != 0) throw std::runtime_error("pipe");
   const std::string config = appdata_.string();
+  const bool drop_root = unprivileged_ && geteuid() == 0;
   pid_t pid = fork();
   if (pid == 0) {
+    constexpr uid_t NOBODY = 65534;
+    if (drop_root && (setgid(NOBODY) != 0 || setuid(NOBODY) != 0)) _exit(126);
     dup2(to_child[0], 0);
     dup2(from_child[1], 1);
     close(to_child[0]);
