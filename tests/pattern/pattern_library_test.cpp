@@ -59,13 +59,6 @@ TEST_F(PatternTest, EmptyNumbersGiveNothing) {
   EXPECT_EQ(compile_pattern(-5, u"a", 0), 0);
 }
 
-TEST_F(PatternTest, NumbersBeyondTheFirstSlotsWork) {
-  ASSERT_NE(compile_pattern(40, u"(b+)", 0), 0);
-  ASSERT_EQ(examine_matches(40, u"abbc"), 1);
-  ASSERT_EQ(next_match(40), 1);
-  EXPECT_EQ(get_group_text(40, 1), u"bb");
-}
-
 TEST_F(PatternTest, DynamicPatternIsNamedByItsHandle) {
   std::intptr_t handle = compile_pattern(ANY_NUMBER, u"(b)(c)?", 0);
   ASSERT_LT(handle, ANY_NUMBER);
@@ -175,14 +168,6 @@ TEST_F(PatternTest, GroupsComeBackAsUtf16) {
   ASSERT_EQ(examine_matches(0, unpaired), 1);
   ASSERT_EQ(next_match(0), 1);
   EXPECT_EQ(get_group_text(0, 1), u"\uFFFD");
-}
-
-TEST_F(PatternTest, TextEndsAtItsFirstZeroUnit) {
-  ASSERT_NE(compile_pattern(0, u"b", 0), 0);
-  EXPECT_EQ(match_pattern(0, Text(u"a\0b", 3)), 0);
-  EXPECT_EQ(to_utf8(Text(u"a\0b", 3)), "a");
-  EXPECT_EQ(to_utf8(TextView{}), "");
-  EXPECT_EQ(to_utf8(u"\u00E9"), "\xC3\xA9");
 }
 
 TEST(Utf8RangeToText, GivesTheRangeOrNothing) {
