@@ -308,19 +308,23 @@ TEST(DuplicateFile, FailsWithoutHarmForMissingSourcesAbsentPathsAndItself) {
 TEST(CurrentFolder, SetAndGetRoundTripWithAClosingSeparator) {
   ScopedTempDir dir;
   fs::create_directory(dir.path() / "sub");
+  test_support::write_bytes(dir.path() / "outer.mark", "");
+  test_support::write_bytes(dir.path() / "sub" / "inner.mark", "");
+  // The returned folder is recognised by what it holds: the system may spell it differently.
+  auto holds = [](const Text& folder, const char16_t* name) { return fs::exists(fs::path(folder + name)); };
   CurrentFolderGuard guard;
   ASSERT_NE(files::set_current_folder(dir.text() + u"sub"), 0);
   Text current = files::get_current_folder();
   ASSERT_FALSE(current.empty());
   EXPECT_EQ(current.back(), SEPARATOR);
-  EXPECT_TRUE(fs::equivalent(fs::path(current), dir.path() / "sub"));
+  EXPECT_TRUE(holds(current, u"inner.mark")) << utf8(current);
 
   ASSERT_NE(files::set_current_folder(u".."), 0);
-  EXPECT_TRUE(fs::equivalent(fs::path(files::get_current_folder()), dir.path()));
+  EXPECT_TRUE(holds(files::get_current_folder(), u"outer.mark"));
 
   EXPECT_EQ(files::set_current_folder(dir.text() + u"missing"), 0);
   EXPECT_EQ(files::set_current_folder(runtime::TextView()), 0);
-  EXPECT_TRUE(fs::equivalent(fs::path(files::get_current_folder()), dir.path())) << "a failed change moves nothing";
+  EXPECT_TRUE(holds(files::get_current_folder(), u"outer.mark")) << "a failed change moves nothing";
 }
 
 TEST(UserFolder, KnownIdsEndInASeparatorAndUnknownIdsGiveNothing) {
