@@ -273,6 +273,18 @@ TEST_F(TextFiles, ReadsCrossTheBufferBoundary) {
   }
 }
 
+TEST_F(TextFiles, ReadFileBytesKeepsZeroBytesAndConvertsNothing) {
+  const std::string bytes = std::string("a\0\xFF\r\n", 5) + std::string(5000, 'z');
+  for (std::int32_t buffering : BUFFERINGS) {
+    SCOPED_TRACE(buffering);
+    ASSERT_NE(files::open_file_for_reading(0, with_bytes("raw.bin", bytes), UTF8 | buffering), 0);
+    EXPECT_EQ(files::read_file_text(0, 0), u"a");
+    EXPECT_EQ(files::read_file_bytes(0), bytes.substr(2));
+    EXPECT_EQ(files::read_file_bytes(0), "");
+    EXPECT_EQ(files::close_file(0), 1);
+  }
+}
+
 TEST_F(TextFiles, WritesOfAnySizeReachTheFileInOrder) {
   const std::vector<std::vector<std::size_t>> sequences = {
       {4095, 1, 1}, {4096}, {4097}, {10, 4096, 10}, {4000, 200, 5000, 1}, {1, 8192, 4095, 4096},
