@@ -101,27 +101,32 @@ inline HWND focused_window(DWORD thread) {
   return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
 }
 
-// Waits until the keyboard focus is inside the dialog, so that posted keys reach it.
+// Waits until the keyboard focus is on a control of the dialog, so that posted keys reach it.
 inline HWND wait_for_focus_in(DWORD thread, HWND dialog) {
   HWND focus = nullptr;
   wait_until([&] {
     focus = focused_window(thread);
-    return focus && (focus == dialog || IsChild(dialog, focus));
+    return focus && IsChild(dialog, focus);
   });
   return focus;
 }
 
+// Posting to a null window would post to the robot's own thread instead, so null targets are skipped.
 inline void press_key(HWND target, WORD key) {
+  if (!target) return;
   const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
   PostMessageW(target, WM_KEYDOWN, key, 1 | scan);
   PostMessageW(target, WM_KEYUP, key, 1 | scan | (LPARAM{1} << 30) | (LPARAM{1} << 31));
 }
 
 inline void type_text(HWND target, std::wstring_view text) {
+  if (!target) return;
   for (wchar_t unit : text) PostMessageW(target, WM_CHAR, unit, 1);
 }
 
-inline void click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
+inline void click(HWND button) {
+  if (button) PostMessageW(button, BM_CLICK, 0, 0);
+}
 
 inline bool wait_gone(HWND window) {
   return wait_until([&] { return !IsWindow(window) || !IsWindowVisible(window); });
