@@ -14,10 +14,11 @@
 
 namespace test_support {
 
-ScopedTempDir::ScopedTempDir() {
+ScopedTempDir::ScopedTempDir() : ScopedTempDir(std::filesystem::temp_directory_path()) {}
+
+ScopedTempDir::ScopedTempDir(const std::filesystem::path& base) {
   static std::atomic<unsigned> counter{0};
   std::random_device random;
-  auto base = std::filesystem::temp_directory_path();
   for (;;) {
     std::ostringstream name;
     name << "quillbrook-test-" << random() << "-" << counter++;

@@ -13,6 +13,8 @@ namespace test_support {
 class ScopedTempDir {
  public:
   ScopedTempDir();
+  // A fresh folder inside `base` instead of the temporary folder.
+  explicit ScopedTempDir(const std::filesystem::path& base);
   ~ScopedTempDir();
   ScopedTempDir(const ScopedTempDir&) = delete;
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;

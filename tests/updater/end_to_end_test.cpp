@@ -100,7 +100,7 @@ TEST_F(EndToEnd, WithoutTheDefaultFolderTheChooserComesFirstAndCancelEndsTheRun)
 }
 
 TEST_F(EndToEnd, AChosenFolderIsUsedWhenTheDefaultIsMissing) {
-  test_support::ScopedTempDir chosen;
+  test_support::ScopedTempDir chosen(driver::ProgramDriver::chooser_base());
   fs::create_directories(chosen.path() / "addons" / "one");
   write_bytes(chosen.path() / "addons" / "one" / "manifest.ini", "lastTestedNVDAVersion = 2023.1\r\n");
   RunResult result = program.run([&](const Dialog& dialog) {
@@ -109,7 +109,7 @@ TEST_F(EndToEnd, AChosenFolderIsUsedWhenTheDefaultIsMissing) {
     return Scripted{}(dialog);
   });
   expect_clean_exit(result);
-  EXPECT_EQ(summary(result), counts(1, 0, 0, 1));
+  EXPECT_EQ(summary(result), counts(1, 0, 0, 1)) << utf8(result.dialogs.back().text);
   EXPECT_EQ(read_bytes(chosen.path() / "addons" / "one" / "manifest.ini"), "lastTestedNVDAVersion = 2036.1.1\r\n");
   EXPECT_EQ(read_bytes(chosen.path() / "manifest backups" / "one" / "manifest.ini"),
             "lastTestedNVDAVersion = 2023.1\r\n");
@@ -211,12 +211,18 @@ TEST_F(EndToEnd, EveryOutcomeIsCounted) {
 
 TEST_F(EndToEnd, DotNamesAreNotAddonsButDotPrefixedFoldersAre) {
   add_addon(".x", "lastTestedNVDAVersion = 2023.1\n");
-  add_addon("...", "lastTestedNVDAVersion = 2023.1\n");
+  // Windows drops trailing dots from names, so a folder named "..." exists only on POSIX.
+  fs::create_directories(addons() / "...");
+  bool dot_only = false;
+  for (const auto& entry : fs::directory_iterator(addons())) dot_only |= entry.path().filename() == "...";
+  if (dot_only) write_bytes(addons() / "..." / "manifest.ini", "lastTestedNVDAVersion = 2023.1\n");
   RunResult result = program.run(Scripted{});
   expect_clean_exit(result);
   EXPECT_EQ(summary(result), counts(1, 0, 0, 1));
   EXPECT_EQ(manifest(".x"), "lastTestedNVDAVersion = 2036.1.1\n");
-  EXPECT_EQ(manifest("..."), "lastTestedNVDAVersion = 2023.1\n");
+  if (dot_only) {
+    EXPECT_EQ(manifest("..."), "lastTestedNVDAVersion = 2023.1\n");
+  }
 }
 
 TEST_F(EndToEnd, AnOnlyFilesFolderGivesZeroCountsAndTheNote) {

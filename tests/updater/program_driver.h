@@ -58,6 +58,10 @@ class ProgramDriver {
   void run_unprivileged() { unprivileged_ = true; }
   RunResult run(const Responder& responder);
 
+  // Where a test makes a folder that the user chooses in the folder chooser. Under Wine the browser
+  // does not always find a fresh folder deep in the tree, so there it is near the drive's root.
+  static std::filesystem::path chooser_base();
+
   // How the program names a folder it reports: with the platform's separator at the end.
   static std::u16string folder_text(const std::filesystem::path& folder);
 

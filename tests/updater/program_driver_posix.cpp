@@ -62,6 +62,8 @@ ProgramDriver::~ProgramDriver() {
   std::filesystem::remove_all(owned_, ignored);
 }
 
+std::filesystem::path ProgramDriver::chooser_base() { return std::filesystem::temp_directory_path(); }
+
 std::u16string ProgramDriver::folder_text(const std::filesystem::path& folder) {
   return runtime::utf8_to_utf16(folder.string() + "/");
 }

@@ -76,6 +76,22 @@ HWND find_descendant(HWND parent, const wchar_t* wanted_class) {
   return find.found;
 }
 
+std::u16string first_static_text(HWND parent) {
+  struct Find {
+    std::u16string text;
+  } find;
+  EnumChildWindows(
+      parent,
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* find = reinterpret_cast<Find*>(data);
+        if (_wcsicmp(class_name(window).c_str(), L"Static") != 0) return TRUE;
+        find->text = window_text(window);
+        return find->text.empty();
+      },
+      reinterpret_cast<LPARAM>(&find));
+  return find.text;
+}
+
 void press_key(HWND window, WPARAM key) {
   DWORD thread = GetWindowThreadProcessId(window, nullptr);
   GUITHREADINFO info{};
@@ -89,20 +105,51 @@ void click(HWND dialog, int id) {
   if (HWND button = GetDlgItem(dialog, id)) PostMessageW(button, BM_CLICK, 0, 0);
 }
 
+// The text of the tree item that is selected in another process's folder browser.
+std::wstring selected_item_text(HWND tree, HANDLE process) {
+  struct Remote {
+    TVITEMW item;
+    wchar_t text[MAX_PATH];
+  };
+  auto* remote = static_cast<Remote*>(VirtualAllocEx(process, nullptr, sizeof(Remote), MEM_COMMIT | MEM_RESERVE,
+                                                     PAGE_READWRITE));
+  if (!remote) return {};
+  Remote local{};
+  local.item.mask = TVIF_TEXT;
+  local.item.hItem = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  local.item.pszText = remote->text;
+  local.item.cchTextMax = MAX_PATH;
+  std::wstring text;
+  if (local.item.hItem && WriteProcessMemory(process, remote, &local, sizeof local, nullptr) &&
+      SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&remote->item)) &&
+      ReadProcessMemory(process, remote, &local, sizeof local, nullptr)) {
+    local.text[MAX_PATH - 1] = L'\0';
+    text = local.text;
+  }
+  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  return text;
+}
+
 // Selects a folder in the folder browser of another process: the path must live in that process.
+// The tree fills its branches as it opens them, so the parents are selected in turn and the whole
+// walk is repeated until the folder itself is the selected item.
 void select_folder(HWND browser, HANDLE process, const std::wstring& path) {
   std::size_t bytes = (path.size() + 1) * sizeof(wchar_t);
-  void* remote = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  auto* remote = static_cast<wchar_t*>(VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   if (!remote) return;
-  WriteProcessMemory(process, remote, path.c_str(), bytes, nullptr);
-  // A folder deep in the tree is found more reliably when its parents are selected first.
-  for (std::size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
-    std::wstring parent = path.substr(0, at) + L'\0';
-    WriteProcessMemory(process, remote, parent.c_str(), parent.size() * sizeof(wchar_t), nullptr);
+  auto select = [&](const std::wstring& folder) {
+    WriteProcessMemory(process, remote, folder.c_str(), (folder.size() + 1) * sizeof(wchar_t), nullptr);
     SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
+  };
+  HWND tree = find_descendant(browser, L"SysTreeView32");
+  std::wstring leaf = path.substr(path.find_last_of(L'\\') + 1);
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    for (std::size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+      select(path.substr(0, at));
+    select(path);
+    if (tree && _wcsicmp(selected_item_text(tree, process).c_str(), leaf.c_str()) == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  WriteProcessMemory(process, remote, path.c_str(), bytes, nullptr);
-  SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
   VirtualFreeEx(process, remote, 0, MEM_RELEASE);
 }
 
@@ -122,6 +169,8 @@ ProgramDriver::~ProgramDriver() {
   std::error_code ignored;
   std::filesystem::remove_all(owned_, ignored);
 }
+
+std::filesystem::path ProgramDriver::chooser_base() { return std::filesystem::temp_directory_path().root_path(); }
 
 std::u16string ProgramDriver::folder_text(const std::filesystem::path& folder) {
   return narrow(folder.wstring() + L"\\");
@@ -157,12 +206,13 @@ RunResult ProgramDriver::run(const Responder& responder) {
       edit = GetDlgItem(window, 10);
     } else if (find_descendant(window, L"SysTreeView32")) {
       dialog.kind = Dialog::Kind::chooser;
+      dialog.title = first_static_text(window);  // the instruction above the tree; the caption is the shell's
     } else {
       dialog.kind = Dialog::Kind::message;
       if (HWND text = GetDlgItem(window, 0xFFFF)) dialog.text = window_text(text);
       dialog.yes_no = GetDlgItem(window, IDYES) != nullptr;
-      LRESULT default_id = SendMessageW(window, DM_GETDEFID, 0, 0);
-      dialog.no_is_default = HIWORD(default_id) == DC_HASDEFID && LOWORD(default_id) == IDNO;
+      HWND no = GetDlgItem(window, IDNO);
+      dialog.no_is_default = no && (GetWindowLongW(no, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
     }
     result.dialogs.push_back(dialog);
 
