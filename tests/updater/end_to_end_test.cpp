@@ -380,3 +380,80 @@ TEST_F(EndToEnd, AnAddedKeyGoesBeforeTheFirstSection) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the rules give for one manifest answered Yes, worked out line by line: every key line the
+// pattern reads takes the version between the first key line's prefix and suffix; without one, a
+// key line it cannot read leaves the manifest alone, and otherwise the key goes before the first
+// section or after the text.
+std::string expected_rewrite(const std::string& old, const std::string& version) {
+  if (old.empty() || old.find('\0') != std::string::npos || !runtime::is_valid_utf8(old)) return old;
+  std::vector<std::string> lines;  // each with its line end
+  for (std::size_t start = 0; start < old.size();) {
+    std::size_t end = old.find('\n', start);
+    end = end == std::string::npos ? old.size() : end + 1;
+    lines.push_back(old.substr(start, end - start));
+    start = end;
+  }
+  static const std::regex key_line(R"(^([ \t\r\f\v]*lastTestedNVDAVersion[ \t\r\f\v]*=[ \t\r\f\v]*"?)[0-9]+\.[0-9]+(?:\.[0-9]+)?("?[ \t\r\f\v]*\n?)$)");
+  std::string prefix, suffix;
+  bool matched = false;
+  for (const auto& line : lines) {
+    std::smatch match;
+    if (!matched && std::regex_match(line, match, key_line)) {
+      prefix = match[1];
+      suffix = match[2];
+      matched = true;
+    }
+  }
+  if (matched) {
+    std::string out;
+    for (const auto& line : lines) out += std::regex_match(line, key_line) ? prefix + version + suffix : line;
+    return out;
+  }
+  static const std::regex unreadable_key(R"(^(\xEF\xBB\xBF)?[ \t]*lastTestedNVDAVersion[ \t]*=)");
+  for (const auto& line : lines)
+    if (std::regex_search(line, unreadable_key)) return old;
+  static const std::regex section(R"(^[ \t]*\[)");
+  std::size_t offset = 0;
+  bool in_triple_quotes = false;
+  for (const auto& line : lines) {
+    if (!in_triple_quotes && std::regex_search(line, section))
+      return old.substr(0, offset) + "lastTestedNVDAVersion = " + version + "\r\n" + old.substr(offset);
+    for (std::size_t at = line.find("\"\"\""); at != std::string::npos; at = line.find("\"\"\"", at + 3))
+      in_triple_quotes = !in_triple_quotes;
+    offset += line.size();
+  }
+  std::string text = old;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text + "\r\nlastTestedNVDAVersion = " + version + "\r\n";
+}
+
+TEST_F(EndToEnd, RealManifestsAreRewrittenByTheRules) {
+  SKIP_WITHOUT_SHARED_DIR();
+  std::map<std::string, std::string> before;
+  for (const char* folder : {"manifests", "manifests-crlf-reconstructed"}) {
+    for (const auto& entry : fs::directory_iterator(test_support::shared_dir() / "corpus" / folder)) {
+      if (entry.path().extension() != ".ini") continue;
+      std::string name = std::string(folder == std::string("manifests") ? "lf-" : "crlf-") + entry.path().stem().string();
+      before[name] = read_bytes(entry.path());
+      add_addon(name, before[name]);
+    }
+  }
+  ASSERT_GE(before.size(), 47u);
+  RunResult result = program.run(Scripted{});
+  expect_clean_exit(result);
+  int modified = 0;
+  for (const auto& [name, old] : before) {
+    std::string expected = expected_rewrite(old, "2036.1.1");
+    EXPECT_EQ(manifest(name), expected) << name;
+    if (expected != old) {
+      ++modified;
+      EXPECT_EQ(backup(name), old) << name;
+    }
+  }
+  EXPECT_EQ(summary(result), counts(static_cast<int>(before.size()), static_cast<int>(before.size()) - modified, 0, modified));
+}
+
+}  // namespace
