@@ -56,7 +56,7 @@ Text choose_folder(TextView title, TextView initial_folder) {
   const TextView folder = runtime::until_terminator(initial_folder);
   std::copy_n(folder.begin(), std::min(folder.size(), initial.size() - 1), initial.begin());
   initial.back() = L'\0';
-  // The browser does not find "C:\folder\", but a drive root needs its backslash.
+  // A folder is offered without its closing backslash; a drive root ("C:\") needs it to stay a root.
   const std::size_t length = std::wcslen(initial.data());
   if (length > 3 && initial[length - 1] == L'\\') initial[length - 1] = L'\0';
 

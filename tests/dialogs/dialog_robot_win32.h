@@ -52,29 +52,28 @@ inline std::u16string as_text(const std::wstring& text) { return {text.begin(), 
 inline LONG style(HWND window) { return GetWindowLongW(window, GWL_STYLE); }
 inline LONG extended_style(HWND window) { return GetWindowLongW(window, GWL_EXSTYLE); }
 
+// Window enumeration calls back with the stdcall convention, which lambdas lack on 32-bit Windows.
+inline BOOL CALLBACK collect_visible_window(HWND window, LPARAM found) {
+  if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+  return TRUE;
+}
+
+inline BOOL CALLBACK collect_window(HWND window, LPARAM found) {
+  reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+  return TRUE;
+}
+
 // The visible top-level windows of a thread.
 inline std::vector<HWND> thread_windows(DWORD thread) {
   std::vector<HWND> windows;
-  EnumThreadWindows(
-      thread,
-      [](HWND window, LPARAM found) {
-        if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&windows));
+  EnumThreadWindows(thread, collect_visible_window, reinterpret_cast<LPARAM>(&windows));
   return windows;
 }
 
 // Every descendant of a window, in creation order.
 inline std::vector<HWND> child_windows(HWND parent) {
   std::vector<HWND> children;
-  EnumChildWindows(
-      parent,
-      [](HWND window, LPARAM found) {
-        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&children));
+  EnumChildWindows(parent, collect_window, reinterpret_cast<LPARAM>(&children));
   return children;
 }
 
