@@ -43,7 +43,7 @@ struct Search {
 HWND find_dialog(DWORD process, const std::set<HWND>& done) {
   Search search{process, &done, nullptr};
   EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
+      [](HWND window, LPARAM data) WINAPI -> BOOL {
         auto* search = reinterpret_cast<Search*>(data);
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
@@ -64,7 +64,7 @@ HWND find_descendant(HWND parent, const wchar_t* wanted_class) {
   } find{wanted_class, nullptr};
   EnumChildWindows(
       parent,
-      [](HWND window, LPARAM data) -> BOOL {
+      [](HWND window, LPARAM data) WINAPI -> BOOL {
         auto* find = reinterpret_cast<Find*>(data);
         if (class_name(window) == find->wanted) {
           find->found = window;
@@ -82,7 +82,7 @@ std::u16string first_static_text(HWND parent) {
   } find;
   EnumChildWindows(
       parent,
-      [](HWND window, LPARAM data) -> BOOL {
+      [](HWND window, LPARAM data) WINAPI -> BOOL {
         auto* find = reinterpret_cast<Find*>(data);
         if (_wcsicmp(class_name(window).c_str(), L"Static") != 0) return TRUE;
         find->text = window_text(window);
