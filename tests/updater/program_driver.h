@@ -58,8 +58,7 @@ class ProgramDriver {
   void run_unprivileged() { unprivileged_ = true; }
   RunResult run(const Responder& responder);
 
-  // Where a test makes a folder that the user chooses in the folder chooser. Under Wine the browser
-  // does not always find a fresh folder deep in the tree, so there it is near the drive's root.
+  // Where a test makes a folder that the user chooses in the folder chooser.
   static std::filesystem::path chooser_base();
 
   // How the program names a folder it reports: with the platform's separator at the end.

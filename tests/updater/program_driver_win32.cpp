@@ -105,8 +105,8 @@ void click(HWND dialog, int id) {
   if (HWND button = GetDlgItem(dialog, id)) PostMessageW(button, BM_CLICK, 0, 0);
 }
 
-// The text of the tree item that is selected in another process's folder browser.
-std::wstring selected_item_text(HWND tree, HANDLE process) {
+// The text of a tree item in another process's folder browser.
+std::wstring item_text(HWND tree, HANDLE process, LPARAM item) {
   struct Remote {
     TVITEMW item;
     wchar_t text[MAX_PATH];
@@ -116,11 +116,11 @@ std::wstring selected_item_text(HWND tree, HANDLE process) {
   if (!remote) return {};
   Remote local{};
   local.item.mask = TVIF_TEXT;
-  local.item.hItem = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  local.item.hItem = reinterpret_cast<HTREEITEM>(item);
   local.item.pszText = remote->text;
   local.item.cchTextMax = MAX_PATH;
   std::wstring text;
-  if (local.item.hItem && WriteProcessMemory(process, remote, &local, sizeof local, nullptr) &&
+  if (item && WriteProcessMemory(process, remote, &local, sizeof local, nullptr) &&
       SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&remote->item)) &&
       ReadProcessMemory(process, remote, &local, sizeof local, nullptr)) {
     local.text[MAX_PATH - 1] = L'\0';
@@ -130,27 +130,33 @@ std::wstring selected_item_text(HWND tree, HANDLE process) {
   return text;
 }
 
-// Selects a folder in the folder browser of another process: the path must live in that process.
-// The tree fills its branches as it opens them, so the parents are selected in turn and the whole
-// walk is repeated until the folder itself is the selected item.
+// Selects a folder in the folder browser of another process the way a user clicks through the
+// tree: the drive first (by path), then each folder below it by name. Wine's browser does not find a
+// fresh folder below the user's profile by path alone.
 void select_folder(HWND browser, HANDLE process, const std::wstring& path) {
-  std::size_t bytes = (path.size() + 1) * sizeof(wchar_t);
-  auto* remote = static_cast<wchar_t*>(VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  std::wstring drive = path.substr(0, 3) + L'\0';
+  auto* remote = static_cast<wchar_t*>(
+      VirtualAllocEx(process, nullptr, drive.size() * sizeof(wchar_t), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   if (!remote) return;
-  auto select = [&](const std::wstring& folder) {
-    WriteProcessMemory(process, remote, folder.c_str(), (folder.size() + 1) * sizeof(wchar_t), nullptr);
-    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
-  };
-  HWND tree = find_descendant(browser, L"SysTreeView32");
-  std::wstring leaf = path.substr(path.find_last_of(L'\\') + 1);
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    for (std::size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
-      select(path.substr(0, at));
-    select(path);
-    if (tree && _wcsicmp(selected_item_text(tree, process).c_str(), leaf.c_str()) == 0) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  WriteProcessMemory(process, remote, drive.c_str(), drive.size() * sizeof(wchar_t), nullptr);
+  SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
   VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+
+  HWND tree = find_descendant(browser, L"SysTreeView32");
+  if (!tree) return;
+  LPARAM item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+  for (std::size_t start = 3; item && start < path.size();) {
+    std::size_t end = path.find(L'\\', start);
+    if (end == std::wstring::npos) end = path.size();
+    const std::wstring name = path.substr(start, end - start);
+    SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, item);
+    LPARAM child = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, item);
+    while (child && _wcsicmp(item_text(tree, process, child).c_str(), name.c_str()) != 0)
+      child = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, child);
+    item = child;
+    if (item) SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, item);
+    start = end + 1;
+  }
 }
 
 }  // namespace
@@ -170,7 +176,7 @@ ProgramDriver::~ProgramDriver() {
   std::filesystem::remove_all(owned_, ignored);
 }
 
-std::filesystem::path ProgramDriver::chooser_base() { return std::filesystem::temp_directory_path().root_path(); }
+std::filesystem::path ProgramDriver::chooser_base() { return std::filesystem::temp_directory_path(); }
 
 std::u16string ProgramDriver::folder_text(const std::filesystem::path& folder) {
   return narrow(folder.wstring() + L"\\");
