@@ -52,19 +52,7 @@ class EnvironmentGuard {
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-class CurrentFolderGuard {
- public:
-  CurrentFolderGuard() : saved_(fs::current_path()) {}
-  ~CurrentFolderGuard() {
-    std::error_code ignored;
-    fs::current_path(saved_, ignored);
-  }
-  CurrentFolderGuard(const CurrentFolderGuard&) = delete;
-  CurrentFolderGuard& operator=(const CurrentFolderGuard&) = delete;
-
- private:
-  fs::path saved_;
-};
+using test_support::CurrentFolderGuard;
 
 TEST(UserFolderOnPosix, ApplicationDataIsAnAbsoluteConfigHomeElseTheHomeConfigFolder) {
   EnvironmentGuard guard({"HOME", "XDG_CONFIG_HOME"});

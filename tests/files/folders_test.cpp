@@ -26,20 +26,7 @@ constexpr char16_t SEPARATOR = static_cast<char16_t>(fs::path::preferred_separat
 
 std::string utf8(const Text& text) { return runtime::utf16_to_utf8(text); }
 
-// Puts the process's current folder back when a test has moved it.
-class CurrentFolderGuard {
- public:
-  CurrentFolderGuard() : saved_(fs::current_path()) {}
-  ~CurrentFolderGuard() {
-    std::error_code ignored;
-    fs::current_path(saved_, ignored);
-  }
-  CurrentFolderGuard(const CurrentFolderGuard&) = delete;
-  CurrentFolderGuard& operator=(const CurrentFolderGuard&) = delete;
-
- private:
-  fs::path saved_;
-};
+using test_support::CurrentFolderGuard;
 
 // Finishes every listing a test left open, so that one test's numbers never leak into the next.
 class FolderListingTest : public ::testing::Test {

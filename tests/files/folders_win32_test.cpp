@@ -15,19 +15,7 @@ using files::PATH_MISSING;
 using runtime::Text;
 namespace fs = std::filesystem;
 
-class CurrentFolderGuard {
- public:
-  CurrentFolderGuard() : saved_(fs::current_path()) {}
-  ~CurrentFolderGuard() {
-    std::error_code ignored;
-    fs::current_path(saved_, ignored);
-  }
-  CurrentFolderGuard(const CurrentFolderGuard&) = delete;
-  CurrentFolderGuard& operator=(const CurrentFolderGuard&) = delete;
-
- private:
-  fs::path saved_;
-};
+using test_support::CurrentFolderGuard;
 
 bool drive_exists(char16_t letter) { return (GetLogicalDrives() >> (letter - u'A')) & 1; }
 

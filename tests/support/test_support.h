@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "runtime/text.h"
 
@@ -25,6 +26,21 @@ class ScopedTempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// Puts the process's current folder back when a test has moved it.
+class CurrentFolderGuard {
+ public:
+  CurrentFolderGuard() : saved_(std::filesystem::current_path()) {}
+  ~CurrentFolderGuard() {
+    std::error_code ignored;
+    std::filesystem::current_path(saved_, ignored);
+  }
+  CurrentFolderGuard(const CurrentFolderGuard&) = delete;
+  CurrentFolderGuard& operator=(const CurrentFolderGuard&) = delete;
+
+ private:
+  std::filesystem::path saved_;
 };
 
 // The checkout's root folder, as this platform names it (under Wine, through drive Z:).
