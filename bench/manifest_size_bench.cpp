@@ -1,0 +1,112 @@
+// Scale in manifest size: the whole updater, answers piped in, on one add-on whose manifest is 1, 16
+// or 64 MiB of 64-byte blocks, each a key line and another line (a million key lines at 64 MiB), CR LF
+// throughout. Times the run and reads the child's peak resident set. Prints a Markdown table; the
+// targets are a time growth from 16 to 64 MiB of at most 4.5 and a peak of at most 10 times the
+// manifest's size.
+//
+// manifest_size_bench <updater> <data folder> [runs] [sizes in MiB...]
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t MIB = 1024 * 1024;
+constexpr double GROWTH_LIMIT = 4.5;
+constexpr double MEMORY_LIMIT = 10;
+constexpr std::string_view BLOCK =
+    "lastTestedNVDAVersion = 2019.3\r\n"
+    "summary = an add-on, tested...\r\n";
+static_assert(BLOCK.size() == 64);
+// Each key line's value goes from 2019.3 to the longer version.
+constexpr std::size_t GROWTH_PER_KEY = 2;
+
+struct Row {
+  std::size_t mebibytes = 0;
+  double ms = 0;
+  double peak_mib = 0;
+};
+
+bench::ChildRun run_once(const std::string& updater, const fs::path& data, const std::string& manifest, bool& valid) {
+  bench::remove_folder(data);
+  const fs::path addon = data / "nvda" / "addons" / "large";
+  fs::create_directories(addon);
+  bench::write_file(addon / "manifest.ini", manifest);
+  const std::string answers = "y\n" + std::string(bench::NEW_VERSION) + "\n";
+  bench::ChildRun run = bench::run_child({updater}, data, answers, data / "output.txt");
+  const std::size_t keys = manifest.size() / BLOCK.size();
+  if (run.exit_status != 0 || run.output.find("1 modified.") == std::string::npos ||
+      fs::file_size(addon / "manifest.ini") != manifest.size() + keys * GROWTH_PER_KEY)
+    valid = false;
+  bench::remove_folder(data);
+  return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: manifest_size_bench <updater> <data folder> [runs] [sizes in MiB...]\n");
+    return 2;
+  }
+  const std::string updater = fs::absolute(argv[1]).string();
+  const fs::path data = fs::absolute(argv[2]) / "manifest-size-bench";
+  const int runs = argc > 3 ? std::atoi(argv[3]) : 3;
+  std::vector<std::size_t> sizes;
+  for (int i = 4; i < argc; ++i) sizes.push_back(static_cast<std::size_t>(std::atol(argv[i])));
+  if (sizes.empty()) sizes = {1, 16, 64};
+
+  bool valid = true;
+  // The program's own resident set, on a manifest of ordinary size, for reading the peaks below.
+  const double baseline_mib = run_once(updater, data, bench::make_manifest(0), valid).peak_kib / 1024.0;
+
+  std::vector<Row> rows;
+  for (std::size_t mebibytes : sizes) {
+    std::string manifest;
+    manifest.reserve(mebibytes * MIB);
+    while (manifest.size() < mebibytes * MIB) manifest += BLOCK;
+    std::vector<double> ms, peak;
+    for (int run = 0; run < runs; ++run) {
+      bench::ChildRun result = run_once(updater, data, manifest, valid);
+      ms.push_back(result.seconds * 1000);
+      peak.push_back(result.peak_kib / 1024.0);
+      std::fprintf(stderr, "  %3zu MiB run %d: %8.1f ms, peak %7.1f MiB\n", mebibytes, run + 1, ms.back(), peak.back());
+    }
+    rows.push_back({mebibytes, bench::median(ms), bench::median(peak)});
+  }
+  bench::remove_folder(data);
+
+  bool within = valid;
+  std::printf("| manifest | key lines | time (ms) | peak memory (MiB) | peak / manifest size |\n");
+  std::printf("|---:|---:|---:|---:|---:|\n");
+  for (const Row& row : rows) {
+    const double ratio = row.peak_mib / static_cast<double>(row.mebibytes);
+    // At 1 MiB the program's own few MiB dominate the peak; the rule is for large manifests.
+    if (row.mebibytes >= 16 && ratio > MEMORY_LIMIT) within = false;
+    std::printf("| %zu MiB | %s | %.1f | %.1f | %.1f |\n", row.mebibytes,
+                bench::with_thousands(row.mebibytes * MIB / BLOCK.size()).c_str(), row.ms, row.peak_mib, ratio);
+  }
+  std::printf(
+      "\nWhole program on one add-on, medians of %d runs; peak memory is the child's peak resident set "
+      "(%.1f MiB on a %zu-byte manifest).\n",
+      runs, baseline_mib, bench::make_manifest(0).size());
+  for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
+    if (rows[i].mebibytes != 16 || rows[i + 1].mebibytes != 64) continue;
+    const double growth = rows[i + 1].ms / rows[i].ms;
+    if (growth > GROWTH_LIMIT) within = false;
+    std::printf(
+        "Time from 16 to 64 MiB: %.2f times (linear: at most %.1f); peak memory at most %.0f times the "
+        "manifest's size.\n",
+        growth, GROWTH_LIMIT, MEMORY_LIMIT);
+  }
+  if (!valid) std::printf("INVALID: a run did not rewrite the manifest as expected\n");
+  std::printf("%s\n", within ? "within the targets" : "OUTSIDE THE TARGETS");
+  return within ? 0 : 1;
+}
