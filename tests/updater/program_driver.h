@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -22,12 +23,12 @@ struct Dialog {
 
 struct Answer {
   enum class Kind {
-    yes,      // the Yes button
-    no,       // the No button
-    enter,    // Enter on the default button (OK boxes too)
-    type,     // input: type `text` and press Enter
-    cancel,   // input: Escape; chooser: Cancel
-    choose,   // chooser: choose the folder `text`
+    yes,     // the Yes button
+    no,      // the No button
+    enter,   // Enter on the default button (OK boxes too)
+    type,    // input: type `text` and press Enter
+    cancel,  // input: Escape; chooser: Cancel
+    choose,  // chooser: choose the folder `text`
   };
   Kind kind = Kind::enter;
   std::u16string text;
@@ -38,7 +39,10 @@ using Responder = std::function<Answer(const Dialog&)>;
 struct RunResult {
   int exit_code = -1;
   bool finished = false;  // false when the program had to be killed
+  bool killed = false;    // POSIX: ended by the kill that kill_after_answer asked for
   std::vector<Dialog> dialogs;
+  // POSIX: from the last answer sent to the end of the program's output.
+  std::chrono::microseconds after_last_answer{0};
 };
 
 // A user's world for the program: its own roaming application-data folder (the add-ons folder is
@@ -56,6 +60,12 @@ class ProgramDriver {
   // POSIX only: runs the program as an unprivileged user (when the test runs as root), so that
   // permissions hold for it.
   void run_unprivileged() { unprivileged_ = true; }
+  // POSIX only: kills the program (SIGKILL) `delay` after its `answers`-th answer was sent, the way a
+  // crash or a power cut would stop it there. Applies to every later run.
+  void kill_after_answer(int answers, std::chrono::microseconds delay) {
+    kill_answer_ = answers;
+    kill_delay_ = delay;
+  }
   RunResult run(const Responder& responder);
 
   // Where a test makes a folder that the user chooses in the folder chooser.
@@ -68,6 +78,8 @@ class ProgramDriver {
   std::filesystem::path appdata_;
   std::filesystem::path owned_;  // removed at the end
   bool unprivileged_ = false;
+  int kill_answer_ = 0;  // 0: never
+  std::chrono::microseconds kill_delay_{0};
 };
 
 }  // namespace driver

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 #include "runtime/utf8.h"
 #include "tests/updater/program_driver.h"
@@ -96,6 +97,8 @@ RunResult ProgramDriver::run(const Responder& responder) {
   std::string pending;  // output not yet turned into dialogs
   Dialog current;       // the dialog whose prompt was last answered (asked again on a bad answer)
   const auto deadline = Clock::now() + std::chrono::seconds(60);
+  auto last_answer = Clock::now();
+  int answers = 0;
   bool eof = false;
   while (!eof && Clock::now() < deadline) {
     pollfd fd{output, POLLIN, 0};
@@ -136,11 +139,19 @@ RunResult ProgramDriver::run(const Responder& responder) {
     std::string line;
     bool close_input = false;
     switch (answer.kind) {
-      case Answer::Kind::yes: line = "y"; break;
-      case Answer::Kind::no: line = "n"; break;
-      case Answer::Kind::enter: line = ""; break;
+      case Answer::Kind::yes:
+        line = "y";
+        break;
+      case Answer::Kind::no:
+        line = "n";
+        break;
+      case Answer::Kind::enter:
+        line = "";
+        break;
       case Answer::Kind::type:
-      case Answer::Kind::choose: line = runtime::utf16_to_utf8(answer.text); break;
+      case Answer::Kind::choose:
+        line = runtime::utf16_to_utf8(answer.text);
+        break;
       case Answer::Kind::cancel:
         if (current.kind == Dialog::Kind::input) close_input = true;  // the end of the input is a cancel
         break;
@@ -155,7 +166,13 @@ RunResult ProgramDriver::run(const Responder& responder) {
         input = -1;
       }
     }
+    last_answer = Clock::now();
+    if (++answers == kill_answer_) {
+      std::this_thread::sleep_for(kill_delay_);
+      kill(pid, SIGKILL);  // the output then ends, and the loop reads what came before
+    }
   }
+  result.after_last_answer = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - last_answer);
   if (input >= 0) close(input);
   close(output);
 
@@ -169,6 +186,7 @@ RunResult ProgramDriver::run(const Responder& responder) {
   auto lines = split_lines(pending);
   add_ok_boxes(result, lines, lines.size());
   result.finished = WIFEXITED(status);
+  result.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }

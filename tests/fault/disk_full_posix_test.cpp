@@ -1,0 +1,130 @@
+// A file system that fills up while the manifests are backed up and rewritten: no manifest may end
+// damaged, and the summary must count what could not be written.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/fault/fault_support.h"
+
+namespace {
+
+using namespace fault;
+using test_support::read_bytes;
+
+// Manifests of one page that stay within it, of one page that need a second one once rewritten
+// (4095 + 2 bytes), and of three pages that need a fourth and are written in one piece that the
+// file system cuts short.
+std::vector<Addon> mixed_addons() {
+  std::vector<Addon> list;
+  for (int i = 0; i < 4; ++i) list.push_back(addon("small" + std::to_string(i), 600, i % 2 == 0));
+  list.push_back(addon("exact", 4094));  // ends at 4096 bytes: still one page
+  for (int i = 0; i < 6; ++i) list.push_back(addon("edge" + std::to_string(i), 4095));
+  for (int i = 0; i < 3; ++i) list.push_back(addon("big" + std::to_string(i), 3 * 4096 - 1));
+  return list;
+}
+
+constexpr int GROWING = 9;  // the edge and big manifests: each needs one more page
+
+struct Outcome {
+  int unchanged = 0;
+  int rewritten = 0;
+};
+
+// Every manifest holds its old bytes or its new ones, and a rewritten one has its old bytes in its
+// backup.
+Outcome check_manifests(const fs::path& addons, const std::vector<Addon>& list) {
+  Outcome outcome;
+  const fs::path backups = addons.parent_path() / "manifest backups";
+  for (const Addon& addon : list) {
+    std::string bytes = read_bytes(addons / addon.name / "manifest.ini");
+    if (bytes == addon.old_bytes) {
+      ++outcome.unchanged;
+    } else if (bytes == addon.new_bytes) {
+      ++outcome.rewritten;
+      EXPECT_EQ(read_if_present(backups / addon.name / "manifest.ini"), addon.old_bytes) << addon.name;
+    } else {
+      ADD_FAILURE() << addon.name << ": damaged, " << bytes.size() << " bytes instead of " << addon.old_bytes.size()
+                    << " or " << addon.new_bytes.size();
+    }
+  }
+  return outcome;
+}
+
+TEST(DiskFull, AManifestThatDoesNotFitIsRestoredAndCountedFailed) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  // Free pages left once the add-ons are in place; the backups lie on another file system, so only
+  // the growing manifests compete for them, one page each.
+  for (std::size_t free_pages : {0, 1, 4, 8, GROWING + 2}) {
+    SCOPED_TRACE("free pages: " + std::to_string(free_pages));
+    driver::ProgramDriver program;
+    const fs::path addons = program.appdata() / "nvda" / "addons";
+    ScopedTmpfs tmpfs(addons, 256 * 1024);
+    if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    const std::vector<Addon> list = mixed_addons();
+    lay_out(addons, list);
+    fill_leaving(addons, free_pages);
+
+    auto result = program.run(yes_to_all);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exit_code, 0);
+    const Outcome outcome = check_manifests(addons, list);
+    const int failed = std::max(0, GROWING - static_cast<int>(free_pages));
+    EXPECT_EQ(outcome.unchanged, failed);
+    const int total = static_cast<int>(list.size());
+    const driver::Dialog* done = find_dialog(result, u"Done");
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(done->text, summary(total, 0, failed, total - failed));
+    EXPECT_NE(find_dialog(result, u"Info"), nullptr);
+  }
+}
+
+TEST(DiskFull, BackupsOnTheSameFullFileSystemLoseNoManifest) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  // The backups now take room too: some runs end at a backup that does not fit, some after a
+  // rewrite that does not fit behind its backup.
+  for (std::size_t free_pages : {0, 1, 2, 5, 9, 14, 20, 26, 40}) {
+    SCOPED_TRACE("free pages: " + std::to_string(free_pages));
+    driver::ProgramDriver program;
+    const fs::path nvda = program.appdata() / "nvda";
+    const fs::path addons = nvda / "addons";
+    ScopedTmpfs tmpfs(nvda, 256 * 1024);
+    if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    const std::vector<Addon> list = mixed_addons();
+    lay_out(addons, list);
+    fill_leaving(nvda, free_pages);
+
+    auto result = program.run(yes_to_all);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exit_code, 0);
+    const Outcome outcome = check_manifests(addons, list);
+    const driver::Dialog* error = find_dialog(result, u"Error");
+    const driver::Dialog* done = find_dialog(result, u"Done");
+    const int total = static_cast<int>(list.size());
+    if (error) {
+      // The run ends at the backup that failed: its manifest untouched, and no summary.
+      EXPECT_EQ(done, nullptr);
+      EXPECT_EQ(result.dialogs.back().title, u"Error");
+      bool named = false;
+      for (const Addon& addon : list)
+        if (error->text == could_not_back_up(addon.name)) {
+          named = true;
+          EXPECT_EQ(read_bytes(addons / addon.name / "manifest.ini"), addon.old_bytes);
+        }
+      EXPECT_TRUE(named) << runtime::utf16_to_utf8(error->text);
+    } else {
+      ASSERT_NE(done, nullptr);
+      EXPECT_EQ(done->text, summary(total, 0, outcome.unchanged, outcome.rewritten));
+    }
+    if (free_pages == 0) {
+      EXPECT_NE(error, nullptr) << "no room for even one backup";
+    }
+    if (free_pages == 40) {
+      ASSERT_NE(done, nullptr) << "room for everything";
+      EXPECT_EQ(done->text, summary(total, 0, 0, total));
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// Manifests and backup folders that the program may not read, write or make. As root the program
+// runs as an unprivileged user, so that the modes hold for it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/fault/fault_support.h"
+
+namespace {
+
+using namespace fault;
+using test_support::read_bytes;
+
+// Sets modes for one test and puts the given ones back when it ends, also after a failed assertion.
+class ScopedModes {
+ public:
+  ~ScopedModes() { restore(); }
+  // Also before the test reads what the program left, for a test that does not run as root.
+  void restore() {
+    for (auto it = changed_.rbegin(); it != changed_.rend(); ++it) chmod(it->first.c_str(), it->second);
+    changed_.clear();
+  }
+  void set(const fs::path& path, mode_t mode, mode_t restored) {
+    changed_.emplace_back(path, restored);
+    ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
+  }
+
+ private:
+  std::vector<std::pair<fs::path, mode_t>> changed_;
+};
+
+TEST(FileModes, ManifestsThatCannotBeReadOrWrittenAreCountedFailedAndKeepTheirBytes) {
+  driver::ProgramDriver program;
+  program.run_unprivileged();
+  const fs::path nvda = program.appdata() / "nvda";
+  const fs::path addons = nvda / "addons";
+  const fs::path backups = nvda / "manifest backups";
+  const Addon open = addon("open", 600), locked = addon("locked", 600), secret = addon("secret", 600),
+              sealed = addon("sealed", 600);
+  lay_out(addons, {open, locked, secret, sealed});
+  give_to_program(nvda);
+  ScopedModes modes;
+  modes.set(addons / "locked" / "manifest.ini", 0444, 0644);  // may not be written
+  modes.set(addons / "secret" / "manifest.ini", 0200, 0644);  // may not be read
+  modes.set(addons / "sealed", 0, 0755);                      // its manifest cannot even be seen
+
+  auto result = program.run(yes_to_all);
+  modes.restore();
+  EXPECT_TRUE(result.finished);
+  EXPECT_EQ(result.exit_code, 0);
+  ASSERT_EQ(result.dialogs.size(), 4u);
+  // A manifest that cannot be reached counts nowhere; one that cannot be opened counts failed.
+  EXPECT_EQ(result.dialogs[2].title, u"Done");
+  EXPECT_EQ(result.dialogs[2].text, summary(3, 0, 2, 1));
+  EXPECT_EQ(result.dialogs[3].title, u"Info");
+  EXPECT_EQ(result.dialogs[3].text, u"Backups of the old manifests have been placed in " +
+                                        driver::ProgramDriver::folder_text(nvda) +
+                                        u"manifest backups. If you wish to restore the old manifests, copy all "
+                                        u"directories inside the backup folder and paste them in addons folder and "
+                                        u"confirm replace.");
+
+  EXPECT_EQ(read_bytes(addons / "open" / "manifest.ini"), open.new_bytes);
+  EXPECT_EQ(read_bytes(backups / "open" / "manifest.ini"), open.old_bytes);
+  // The backup comes before the open for writing that fails.
+  EXPECT_EQ(read_bytes(addons / "locked" / "manifest.ini"), locked.old_bytes);
+  EXPECT_EQ(read_bytes(backups / "locked" / "manifest.ini"), locked.old_bytes);
+  // An unreadable manifest is neither asked about nor backed up.
+  EXPECT_EQ(read_bytes(addons / "secret" / "manifest.ini"), secret.old_bytes);
+  EXPECT_FALSE(is_present(backups / "secret"));
+  EXPECT_EQ(read_bytes(addons / "sealed" / "manifest.ini"), sealed.old_bytes);
+  EXPECT_FALSE(is_present(backups / "sealed"));
+}
+
+TEST(FileModes, ABackupThatCannotBeMadeEndsTheRunBeforeItsManifestIsWritten) {
+  // Where the backup is refused: the folder beside the add-ons (no room for the backup root), the
+  // backup root itself, or one add-on's own backup folder.
+  enum class Refused { parent, backup_root, addon_backup };
+  for (Refused refused : {Refused::parent, Refused::backup_root, Refused::addon_backup}) {
+    SCOPED_TRACE("refused at " + std::to_string(static_cast<int>(refused)));
+    driver::ProgramDriver program;
+    program.run_unprivileged();
+    const fs::path nvda = program.appdata() / "nvda";
+    const fs::path addons = nvda / "addons";
+    const fs::path backups = nvda / "manifest backups";
+    const std::vector<Addon> list = {addon("alpha", 600), addon("beta", 700), addon("gamma", 800)};
+    lay_out(addons, list);
+    if (refused != Refused::parent) fs::create_directories(backups);
+    if (refused == Refused::addon_backup) fs::create_directories(backups / "beta");
+    give_to_program(nvda);
+    ScopedModes modes;
+    if (refused == Refused::parent) modes.set(nvda, 0555, 0755);
+    if (refused == Refused::backup_root) modes.set(backups, 0555, 0755);
+    if (refused == Refused::addon_backup) modes.set(backups / "beta", 0555, 0755);
+
+    auto result = program.run(yes_to_all);
+    modes.restore();
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exit_code, 0);
+    ASSERT_FALSE(result.dialogs.empty());
+    const driver::Dialog& last = result.dialogs.back();
+    EXPECT_EQ(last.title, u"Error");
+    EXPECT_EQ(find_dialog(result, u"Done"), nullptr);
+    if (refused == Refused::addon_backup) {
+      EXPECT_EQ(last.text, could_not_back_up("beta"));
+      // Add-ons listed before beta are rewritten with their backups; those after it are not reached.
+      for (const Addon& addon : list) {
+        std::string bytes = read_bytes(addons / addon.name / "manifest.ini");
+        if (addon.name == "beta" || bytes == addon.old_bytes) {
+          EXPECT_EQ(bytes, addon.old_bytes) << addon.name;
+        } else {
+          EXPECT_EQ(bytes, addon.new_bytes) << addon.name;
+          EXPECT_EQ(read_bytes(backups / addon.name / "manifest.ini"), addon.old_bytes) << addon.name;
+        }
+      }
+    } else {
+      // The first add-on listed fails, and nothing is written.
+      bool named = false;
+      for (const Addon& addon : list) {
+        named = named || last.text == could_not_back_up(addon.name);
+        EXPECT_EQ(read_bytes(addons / addon.name / "manifest.ini"), addon.old_bytes) << addon.name;
+      }
+      EXPECT_TRUE(named) << runtime::utf16_to_utf8(last.text);
+    }
+  }
+}
+
+}  // namespace
