@@ -102,6 +102,8 @@ ChildRun run_child(const std::vector<std::string>& arguments, const fs::path& co
   while (wait4(pid, &status, 0, &usage) < 0)
     if (errno != EINTR) throw std::runtime_error("wait4");
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  auto seconds_of = [](const timeval& time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; };
+  run.cpu_seconds = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
   run.peak_kib = usage.ru_maxrss;
   run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.output = read_file(output_file);
@@ -123,6 +125,13 @@ std::string with_thousands(std::size_t value) {
     grouped += digits[at];
   }
   return grouped;
+}
+
+void settle_file_system(const fs::path& folder) {
+  int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return;
+  syncfs(descriptor);
+  close(descriptor);
 }
 
 void remove_folder(const fs::path& folder) {

@@ -29,10 +29,11 @@ void write_file(const std::filesystem::path& file, std::string_view bytes);
 std::string read_file(const std::filesystem::path& file);
 
 struct ChildRun {
-  double seconds = 0;    // from just before the fork to the end of the wait
-  long peak_kib = 0;     // the child's peak resident set
-  int exit_status = -1;  // -1 when it did not end normally
-  std::string output;    // what it wrote to standard output
+  double seconds = 0;      // from just before the fork to the end of the wait
+  double cpu_seconds = 0;  // the child's user and system time: what it ran, not what it waited for
+  long peak_kib = 0;       // the child's peak resident set
+  int exit_status = -1;    // -1 when it did not end normally
+  std::string output;      // what it wrote to standard output
 };
 
 // Runs `arguments` with XDG_CONFIG_HOME set to `config_home` (when not empty), `input` on its standard
@@ -44,6 +45,10 @@ double median(std::vector<double> values);
 
 // 10000 as "10,000".
 std::string with_thousands(std::size_t value);
+
+// Writes back everything pending on the file system that holds `folder`, so that a timed run does not
+// pay for the writes of the one before it or of making its data.
+void settle_file_system(const std::filesystem::path& folder);
 
 // Removes the folder and all it holds; a left-over folder from an interrupted run is no error.
 void remove_folder(const std::filesystem::path& folder);
