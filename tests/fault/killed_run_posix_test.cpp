@@ -16,7 +16,7 @@ using namespace fault;
 using test_support::read_bytes;
 
 constexpr int ADDON_COUNT = 200;
-constexpr int KILL_COUNT = 40;
+constexpr int KILL_COUNT = 30;
 constexpr std::uint32_t SEED = 7321;    // spreads each kill within its share of the run
 constexpr int ANSWERS_BEFORE_WALK = 2;  // the confirmation and the version
 
