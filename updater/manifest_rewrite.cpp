@@ -117,12 +117,11 @@ Text make_new_manifest_text(RunState& state, TextView manifest_path) {
     return Text();
   }
 
-  // The scan's first match is the test for a key line as well, which spares a second conversion and
-  // search of the whole text.
-  pattern::examine_matches(0, text);
-  if (pattern::next_match(0)) {
+  if (pattern::match_pattern(0, text)) {
     std::int32_t count = pattern::count_pattern_groups(0);
     std::vector<Text> groups(static_cast<std::size_t>(count));
+    pattern::examine_matches(0, text);
+    pattern::next_match(0);
     for (std::int32_t i = 1; i <= count; ++i) groups[static_cast<std::size_t>(i - 1)] = pattern::get_group_text(0, i);
     if (groups.empty()) return Text();
     Text replacement = groups.front() + state.version_text + groups.back();
