@@ -87,6 +87,14 @@ std::string utf16_to_utf8(TextView text) {
   out.reserve(text.size() + text.size() / 2);
   for (std::size_t i = 0; i < text.size(); ++i) {
     char16_t u = text[i];
+    // Manifests are mostly ASCII: take a run of it without the general encoder.
+    if (u < 0x80) {
+      std::size_t end = i + 1;
+      while (end < text.size() && text[end] < 0x80) ++end;
+      for (std::size_t k = i; k < end; ++k) out.push_back(static_cast<char>(text[k]));
+      i = end - 1;
+      continue;
+    }
     char32_t c = u;
     if (is_high_surrogate(u)) {
       if (i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
@@ -107,6 +115,10 @@ Text utf8_to_utf16(std::string_view bytes) {
   Text out;
   out.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size();) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      out.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i++])));
+      continue;
+    }
     char32_t c;
     i += decode_one(bytes, i, c);
     if (c >= 0x10000) {
