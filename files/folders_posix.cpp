@@ -105,8 +105,15 @@ class DirectorySearch final : public FolderSearch {
     while (dirent* item = readdir(dir_.get())) {
       FolderEntry found{runtime::utf8_to_utf16(item->d_name)};
       if (!matches_wildcard(found.name, pattern_)) continue;
-      // An entry removed since readdir saw it is passed over.
-      if (!stat_entry(dirfd(dir_.get()), item->d_name, found)) continue;
+      // The file system usually tells a folder apart in the entry itself, which spares a status query
+      // for each sub-folder of a large folder; anything else is asked for (a file's size, a link's
+      // target). An entry removed since readdir saw it is passed over.
+      if (item->d_type == DT_DIR) {
+        found.is_folder = true;
+        found.size = 0;
+      } else if (!stat_entry(dirfd(dir_.get()), item->d_name, found)) {
+        continue;
+      }
       entry = std::move(found);
       return true;
     }
