@@ -143,7 +143,14 @@ Text make_new_manifest_text(RunState& state, TextView manifest_path) {
   Text key_line = u"lastTestedNVDAVersion = " + state.version_text + u"\r\n";
   // A key after a section line would belong to that section, so it goes before the first one.
   std::size_t section = find_first_section_line(text);
-  if (section < text.size()) return text.substr(0, section) + key_line + text.substr(section);
+  if (section < text.size()) {
+    // The key pattern reads a line only at the start of the text or after an LF: after a lone CR the
+    // inserted line gets the LF that makes it a line of its own, after a byte-order mark a line end.
+    Text before;
+    if (section > 0 && text[section - 1] == u'\r') before = u"\n";
+    if (section > 0 && text[section - 1] == BYTE_ORDER_MARK) before = u"\r\n";
+    return text.substr(0, section) + before + key_line + text.substr(section);
+  }
 
   while (!text.empty()) {
     if (are_texts_equal(runtime::right_of_text(text, 1), u"\n") || are_texts_equal(runtime::right_of_text(text, 1), u"\r"))

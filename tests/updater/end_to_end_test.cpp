@@ -370,13 +370,27 @@ TEST_F(EndToEnd, AnUnreadableKeyIsNotJoinedByASecondKey) {
   EXPECT_EQ(summary(result), counts(3, 2, 0, 1));
 }
 
-TEST_F(EndToEnd, AnAddedKeyGoesBeforeTheFirstSection) {
+TEST_F(EndToEnd, AnAddedKeyGoesBeforeTheFirstSectionWhereTheNextRunReadsIt) {
   add_addon("sections", "name = x\r\ndescription = \"\"\"two\r\n[lines]\"\"\"\r\n[compat]\r\nminimum = 1\r\n");
+  add_addon("lone cr", "name = x\r[s]\r");
+  add_addon("bom", "\xEF\xBB\xBF[s]\n");
   RunResult result = program.run(Scripted{});
   expect_clean_exit(result);
   EXPECT_EQ(manifest("sections"),
             "name = x\r\ndescription = \"\"\"two\r\n[lines]\"\"\"\r\nlastTestedNVDAVersion = 2036.1.1\r\n[compat]\r\n"
             "minimum = 1\r\n");
+  EXPECT_EQ(manifest("lone cr"), "name = x\r\nlastTestedNVDAVersion = 2036.1.1\r\n[s]\r");
+  EXPECT_EQ(manifest("bom"), "\xEF\xBB\xBF\r\nlastTestedNVDAVersion = 2036.1.1\r\n[s]\n");
+
+  // The next run finds every added key and rewrites it without asking again.
+  RunResult again = program.run([](const Dialog& dialog) {
+    if (dialog.yes_no && dialog.text != CONFIRMATION) ADD_FAILURE() << "asked about " << utf8(dialog.text);
+    return Scripted{u"2037.2"}(dialog);
+  });
+  expect_clean_exit(again);
+  EXPECT_EQ(summary(again), counts(3, 0, 0, 3));
+  EXPECT_EQ(manifest("lone cr"), "name = x\r\nlastTestedNVDAVersion = 2037.2\r\n[s]\r");
+  EXPECT_EQ(manifest("bom"), "\xEF\xBB\xBF\r\nlastTestedNVDAVersion = 2037.2\r\n[s]\n");
 }
 
 }  // namespace
