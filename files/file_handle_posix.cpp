@@ -68,9 +68,10 @@ FileHandle open_file_handle(TextView path, std::int32_t mode, std::int32_t /*sha
   if (descriptor < 0 && mode == FILE_MODE_CREATE) descriptor = ::open(name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (descriptor < 0) return FileHandle();
   FileHandle handle(descriptor);
-  // Windows refuses to open a folder as a file; a read-only open of one succeeds here.
+  // Windows refuses to open a folder as a file; a read-only open of one succeeds here (opens for
+  // writing fail on a folder by themselves).
   struct stat status;
-  if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) return FileHandle();
+  if (mode == FILE_MODE_READ && (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode))) return FileHandle();
   return handle;
 }
 

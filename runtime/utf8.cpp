@@ -83,57 +83,71 @@ std::size_t decode_one(std::string_view bytes, std::size_t i, char32_t& c) {
 
 std::string utf16_to_utf8(TextView text) {
   text = until_terminator(text);
-  std::string out;
-  out.reserve(text.size() + text.size() / 2);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char16_t u = text[i];
-    // Manifests are mostly ASCII: take a run of it without the general encoder.
-    if (u < 0x80) {
-      std::size_t end = i + 1;
-      while (end < text.size() && text[end] < 0x80) ++end;
-      for (std::size_t k = i; k < end; ++k) out.push_back(static_cast<char>(text[k]));
-      i = end - 1;
-      continue;
-    }
-    char32_t c = u;
-    if (is_high_surrogate(u)) {
-      if (i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
-        c = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
-        ++i;
-      } else {
+  // Two passes, sizing the result exactly first: manifests are large and mostly ASCII, and a
+  // growing string would copy them several times over.
+  auto encoded = [&](auto&& emit_ascii, auto&& emit) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      char16_t u = text[i];
+      if (u < 0x80) {
+        emit_ascii(static_cast<char>(u));
+        continue;
+      }
+      char32_t c = u;
+      if (is_high_surrogate(u)) {
+        if (i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
+          c = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
+          ++i;
+        } else {
+          c = REPLACEMENT;
+        }
+      } else if (is_low_surrogate(u)) {
         c = REPLACEMENT;
       }
-    } else if (is_low_surrogate(u)) {
-      c = REPLACEMENT;
+      emit(c);
     }
-    append_utf8(out, c);
-  }
+  };
+  std::size_t size = 0;
+  encoded([&](char) { ++size; }, [&](char32_t c) { size += c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; });
+  std::string out(size, '\0');
+  char* next = out.data();
+  encoded([&](char byte) { *next++ = byte; },
+          [&](char32_t c) {
+            std::string bytes;
+            append_utf8(bytes, c);
+            for (char byte : bytes) *next++ = byte;
+          });
   return out;
 }
 
 Text utf8_to_utf16(std::string_view bytes) {
-  Text out;
-  out.reserve(bytes.size());
+  // At most one unit per byte: size for that, fill, and cut to what was used.
+  Text out(bytes.size(), u'\0');
+  char16_t* next = out.data();
   for (std::size_t i = 0; i < bytes.size();) {
     if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-      out.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i++])));
+      *next++ = static_cast<char16_t>(static_cast<unsigned char>(bytes[i++]));
       continue;
     }
     char32_t c;
     i += decode_one(bytes, i, c);
     if (c >= 0x10000) {
       c -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+      *next++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *next++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
     } else {
-      out.push_back(static_cast<char16_t>(c));
+      *next++ = static_cast<char16_t>(c);
     }
   }
+  out.resize(static_cast<std::size_t>(next - out.data()));
   return out;
 }
 
 bool is_valid_utf8(std::string_view bytes) noexcept {
   for (std::size_t i = 0; i < bytes.size();) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;
+      continue;
+    }
     char32_t c;
     std::size_t taken = decode_one(bytes, i, c);
     // U+FFFD written out as EF BF BD is valid; only a replacement that stands for bad bytes is not.
