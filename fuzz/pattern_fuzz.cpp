@@ -109,8 +109,9 @@ std::size_t scan_matches(ObjectNumber number, TextView text, TextView matched_te
   const std::int32_t groups = pattern::count_pattern_groups(number);
   FUZZ_CHECK(pattern::examine_matches(number, text) == 1, context);
   FUZZ_CHECK(pattern::get_group_text(number, 1).empty(), context);
-  // Each match moves the scan on by at least one character, so the count is bounded.
-  const std::size_t bound = matched_text.size() + 1;
+  // Each match moves the scan on by at least one byte of the UTF-8 form (a pattern with \C can match
+  // single bytes of a character), so the count is bounded by the byte length.
+  const std::size_t bound = pattern::to_utf8(matched_text).size() + 1;
   std::size_t count = 0;
   while (pattern::next_match(number)) {
     ++count;
