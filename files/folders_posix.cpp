@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,31 +22,10 @@ namespace files::folder_system {
 namespace {
 
 // Owns a DIR* from opendir.
-class DirHandle {
- public:
-  explicit DirHandle(DIR* dir = nullptr) noexcept : dir_(dir) {}
-  ~DirHandle() { reset(); }
-  DirHandle(DirHandle&& other) noexcept : dir_(std::exchange(other.dir_, nullptr)) {}
-  DirHandle& operator=(DirHandle&& other) noexcept {
-    if (this != &other) {
-      reset();
-      dir_ = std::exchange(other.dir_, nullptr);
-    }
-    return *this;
-  }
-  DirHandle(const DirHandle&) = delete;
-  DirHandle& operator=(const DirHandle&) = delete;
-
-  DIR* get() const noexcept { return dir_; }
-  explicit operator bool() const noexcept { return dir_ != nullptr; }
-
- private:
-  void reset() noexcept {
-    if (dir_) closedir(std::exchange(dir_, nullptr));
-  }
-
-  DIR* dir_;
+struct CloseDir {
+  void operator()(DIR* dir) const noexcept { closedir(dir); }
 };
+using DirHandle = std::unique_ptr<DIR, CloseDir>;
 
 // Callers write Windows paths; a backslash separates components here too.
 Text with_slashes(const Text& path) {

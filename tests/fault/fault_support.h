@@ -3,7 +3,6 @@
 // What the fault tests share: add-ons laid out with realistic manifests, the rewrite each one should
 // get, and the failing resources (a small file system, folders the program may not touch).
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "runtime/utf8.h"
+#include "tests/support/scoped_tmpfs_posix.h"
 #include "tests/support/test_support.h"
 #include "tests/updater/program_driver.h"
 
@@ -103,25 +103,7 @@ inline std::u16string could_not_back_up(std::string_view name) {
   return u"Could not back up " + runtime::utf8_to_utf16(name) + u"/manifest.ini";
 }
 
-// A small file system of its own, mounted for one test and unmounted when it goes.
-class ScopedTmpfs {
- public:
-  ScopedTmpfs(const fs::path& where, std::size_t bytes) : where_(where) {
-    fs::create_directories(where);
-    std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
-    mounted_ = mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0;
-  }
-  ~ScopedTmpfs() {
-    if (mounted_ && umount(where_.c_str()) != 0) umount2(where_.c_str(), MNT_DETACH);
-  }
-  ScopedTmpfs(const ScopedTmpfs&) = delete;
-  ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
-  bool mounted() const { return mounted_; }
-
- private:
-  fs::path where_;
-  bool mounted_ = false;
-};
+using test_support::ScopedTmpfs;
 
 // Fills the file system that holds `folder` with a file of its own, then gives back `free_pages`
 // pages of 4096 bytes, so that the next writes find exactly that much room.

@@ -61,6 +61,19 @@ Tally check_addons(const fs::path& addons, const std::vector<Addon>& list) {
   return tally;
 }
 
+// The delay of each kill: spread evenly over the walk, each moved at random within its share.
+class KillDelays {
+ public:
+  std::chrono::microseconds next(std::chrono::microseconds walk, int kill) {
+    return std::chrono::microseconds(
+        static_cast<std::int64_t>(static_cast<double>(walk.count()) * (kill + within_(random_)) / KILL_COUNT));
+  }
+
+ private:
+  std::mt19937 random_{SEED};
+  std::uniform_real_distribution<double> within_{0.0, 1.0};
+};
+
 TEST(KilledRun, EveryManifestKeepsItsOldOrNewBytesOrHasTheOldInItsBackup) {
   const std::vector<Addon> list = many_addons();
 
@@ -79,15 +92,13 @@ TEST(KilledRun, EveryManifestKeepsItsOldOrNewBytesOrHasTheOldInItsBackup) {
     walk = result.after_last_answer;
   }
 
-  std::mt19937 random(SEED);
-  std::uniform_real_distribution<double> within(0.0, 1.0);
+  KillDelays delays;
   Tally total;
   int interrupted_walks = 0;  // kills that left some manifests rewritten and some not
   std::cout << "walk of " << ADDON_COUNT << " add-ons: " << walk.count() << " us; " << KILL_COUNT
             << " kills spread over it, seed " << SEED << "\n";
   for (int kill = 0; kill < KILL_COUNT; ++kill) {
-    const auto delay = std::chrono::microseconds(
-        static_cast<std::int64_t>(static_cast<double>(walk.count()) * (kill + within(random)) / KILL_COUNT));
+    const auto delay = delays.next(walk, kill);
     SCOPED_TRACE("kill " + std::to_string(kill) + " after " + std::to_string(delay.count()) + " us");
     driver::ProgramDriver program;
     const fs::path addons = program.appdata() / "nvda" / "addons";
@@ -127,11 +138,9 @@ TEST(KilledRun, DISABLED_ARunAfterAKilledRunLeavesEveryManifestRewritten) {
     lay_out(program.appdata() / "nvda" / "addons", list);
     walk = program.run(yes_to_all).after_last_answer;
   }
-  std::mt19937 random(SEED);
-  std::uniform_real_distribution<double> within(0.0, 1.0);
+  KillDelays delays;
   for (int kill = 0; kill < KILL_COUNT; ++kill) {
-    const auto delay = std::chrono::microseconds(
-        static_cast<std::int64_t>(static_cast<double>(walk.count()) * (kill + within(random)) / KILL_COUNT));
+    const auto delay = delays.next(walk, kill);
     SCOPED_TRACE("kill " + std::to_string(kill) + " after " + std::to_string(delay.count()) + " us");
     driver::ProgramDriver program;
     const fs::path addons = program.appdata() / "nvda" / "addons";

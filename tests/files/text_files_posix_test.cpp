@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "files/text_files.h"
+#include "tests/support/scoped_tmpfs_posix.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -58,13 +56,8 @@ TEST_F(FailingWrites, CloseReportsAFullFileSystem) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a tiny tmpfs needs root; skipped";
   test_support::ScopedTempDir dir;
   auto mount_point = dir.path() / "tiny";
-  std::filesystem::create_directory(mount_point);
-  if (mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=8k") != 0)
-    GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << "); skipped";
-  struct Unmount {
-    std::filesystem::path point;
-    ~Unmount() { umount2(point.c_str(), MNT_DETACH); }
-  } unmount{mount_point};
+  test_support::ScopedTmpfs tiny(mount_point, 8 * 1024);
+  if (!tiny.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here; skipped";
 
   test_support::write_bytes(mount_point / "filler", std::string(64 * 1024, 'f'));
   Text manifest = test_support::path_text(mount_point / "manifest.ini");

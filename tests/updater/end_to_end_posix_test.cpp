@@ -1,7 +1,6 @@
 // End-to-end cases that need what only the POSIX port offers: any folder as the application data,
 // and a file system of its own that the test can fill.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "runtime/utf8.h"
+#include "tests/support/scoped_tmpfs_posix.h"
 #include "tests/support/test_support.h"
 #include "tests/updater/program_driver.h"
 
@@ -40,8 +40,8 @@ TEST(EndToEndPosix, AnAddonsFolderThatCannotBeEnteredEndsTheRunWithAMessage) {
   EXPECT_EQ(result.exit_code, 0);
   ASSERT_EQ(result.dialogs.size(), 1u);
   EXPECT_EQ(result.dialogs[0].title, u"Error");
-  EXPECT_EQ(result.dialogs[0].text, u"Could not open the folder " +
-                                        runtime::utf8_to_utf16(program.appdata().string()) + u"/nvda\\addons\\");
+  EXPECT_EQ(result.dialogs[0].text,
+            u"Could not open the folder " + runtime::utf8_to_utf16(program.appdata().string()) + u"/nvda\\addons\\");
   EXPECT_EQ(read_bytes(addons / "one" / "manifest.ini"), "lastTestedNVDAVersion = 2023.1\n");
 }
 
@@ -61,28 +61,11 @@ TEST(EndToEndPosix, AnAddonsFolderThatCannotBeListedEndsTheRunWithAMessage) {
   EXPECT_EQ(result.dialogs[1].text, u"No directories found");
 }
 
-// A tiny file system mounted for one test, unmounted at the end.
-class ScopedTmpfs {
- public:
-  ScopedTmpfs(const fs::path& where, const char* size) : where_(where) {
-    fs::create_directories(where);
-    mounted_ = mount("tmpfs", where.c_str(), "tmpfs", 0, size) == 0;
-  }
-  ~ScopedTmpfs() {
-    if (mounted_) umount(where_.c_str());
-  }
-  bool mounted() const { return mounted_; }
-
- private:
-  fs::path where_;
-  bool mounted_ = false;
-};
-
 TEST(EndToEndPosix, AManifestThatCannotBeWrittenWholeIsRestoredFromItsBackup) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
   driver::ProgramDriver program;
   fs::path addons = program.appdata() / "nvda" / "addons";
-  ScopedTmpfs tmpfs(addons, "size=64k");
+  test_support::ScopedTmpfs tmpfs(addons, 64 * 1024);
   if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
 
   // Exactly one page of manifest: the new text needs a second page, which the full file system
