@@ -12,6 +12,28 @@
 // the terminal (POSIX), answering every dialog with a test's responder.
 namespace driver {
 
+// What a screen reader is told about one control: its MSAA name, role and value.
+struct Accessible {
+  std::u16string name;
+  long role = 0;
+  std::u16string value;
+};
+
+// What a screen reader learns of a dialog through MSAA and WinEvents, read from outside the program
+// (Windows only; the terminal port fills none of it).
+struct Speech {
+  bool foreground_event = false;  // EVENT_SYSTEM_FOREGROUND was raised for the dialog
+  std::u16string name;            // the dialog's accessible name
+  int focus_id = -1;              // control id of the control with the keyboard focus, once settled
+  std::u16string focus_class;     // its window class
+  bool focus_event = false;       // EVENT_OBJECT_FOCUS was raised for it after the dialog appeared
+  Accessible focus;               // the focused control
+  std::u16string message;         // a message box: the accessible name of its text control
+  Accessible typed;               // input: the edit field once the answer is typed
+  int focus_after_tab = -1;       // input: the control id focused after Tab, then after Shift+Tab
+  int focus_after_shift_tab = -1;
+};
+
 struct Dialog {
   enum class Kind { message, input, chooser };
   Kind kind = Kind::message;
@@ -19,16 +41,22 @@ struct Dialog {
   std::u16string text;  // the message, or the input dialog's prompt
   bool yes_no = false;  // a message with Yes and No (else OK only)
   bool no_is_default = false;
+  Speech speech;
 };
 
+// One line of what a screen reader says for a dialog: its name, the focused control's name and role,
+// and the message (Windows).
+std::u16string transcript_line(const Dialog& dialog);
+
+// Every answer is given with the keyboard alone, as a user who cannot see the screen gives it.
 struct Answer {
   enum class Kind {
-    yes,     // the Yes button
-    no,      // the No button
+    yes,     // Alt+Y (Windows), y (terminal)
+    no,      // Alt+N, n
     enter,   // Enter on the default button (OK boxes too)
-    type,    // input: type `text` and press Enter
-    cancel,  // input: Escape; chooser: Cancel
-    choose,  // chooser: choose the folder `text`
+    type,    // input: type `text`, Tab to OK and Shift+Tab back (Windows), then Enter
+    cancel,  // Escape
+    choose,  // chooser: walk the folder tree to the folder `text` with the arrow keys, then Enter
   };
   Kind kind = Kind::enter;
   std::u16string text;
@@ -68,6 +96,9 @@ class ProgramDriver {
   }
   RunResult run(const Responder& responder);
 
+  // Windows only: runs this program instead of the build's own (the 32-bit product from a 64-bit test).
+  void use_program(std::filesystem::path program) { program_ = std::move(program); }
+
   // Where a test makes a folder that the user chooses in the folder chooser.
   static std::filesystem::path chooser_base();
 
@@ -77,6 +108,7 @@ class ProgramDriver {
  private:
   std::filesystem::path appdata_;
   std::filesystem::path owned_;  // removed at the end
+  std::filesystem::path program_;
   bool unprivileged_ = false;
   int kill_answer_ = 0;  // 0: never
   std::chrono::microseconds kill_delay_{0};

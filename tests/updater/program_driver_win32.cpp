@@ -1,13 +1,18 @@
+#include <commctrl.h>
+#include <oleacc.h>
+#include <shlobj.h>
 #include <windows.h>
 
-#include <commctrl.h>
-#include <shlobj.h>
-
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <stdexcept>
 #include <thread>
 
+#include "runtime/text_functions.h"
+#include "runtime/utf8.h"
 #include "tests/support/test_support.h"
 #include "tests/updater/program_driver.h"
 
@@ -16,9 +21,10 @@ namespace driver {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
-std::u16string narrow(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
+std::u16string narrow(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
 std::u16string window_text(HWND window) {
   int length = GetWindowTextLengthW(window);
@@ -27,10 +33,138 @@ std::u16string window_text(HWND window) {
   return narrow(text);
 }
 
+// GetWindowText does not ask a control of another process for its text: what the user typed into an
+// edit field comes only with WM_GETTEXT.
+std::u16string edit_text(HWND edit) {
+  const auto length = static_cast<std::size_t>(SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0));
+  std::wstring text(length + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(SendMessageW(edit, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()))));
+  return narrow(text);
+}
+
 std::wstring class_name(HWND window) {
   wchar_t name[256] = {};
   GetClassNameW(window, name, 256);
   return name;
+}
+
+// The end-to-end tests empty the user's NVDA folder: they must never run on a real user's machine.
+void require_test_prefix() {
+  const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  if (!wine || !std::getenv("QUILLBROOK_WINE_DIR"))
+    throw std::runtime_error("the program driver runs only inside the tests' own Wine prefix");
+}
+
+// Out-of-context WinEvents of the program, as a screen reader receives them. They arrive as messages
+// to this thread, so every wait below pumps them.
+struct Event {
+  DWORD event;
+  HWND window;
+  LONG object;
+};
+std::vector<Event>* recorded_events = nullptr;
+
+void CALLBACK record_event(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG, DWORD, DWORD) {
+  if (recorded_events) recorded_events->push_back({event, window, object});
+}
+
+class EventHook {
+ public:
+  EventHook(DWORD process, std::vector<Event>& events) {
+    recorded_events = &events;
+    hook_ = SetWinEventHook(EVENT_MIN, EVENT_MAX, nullptr, record_event, process, 0, WINEVENT_OUTOFCONTEXT);
+  }
+  ~EventHook() {
+    if (hook_) UnhookWinEvent(hook_);
+    recorded_events = nullptr;
+  }
+  EventHook(const EventHook&) = delete;
+  EventHook& operator=(const EventHook&) = delete;
+
+ private:
+  HWINEVENTHOOK hook_ = nullptr;
+};
+
+void pump_messages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+// Waits for `condition` while the hook's events come in; false after the limit.
+template <typename Condition>
+bool wait_for(Condition condition, std::chrono::milliseconds limit) {
+  const auto end = Clock::now() + limit;
+  for (;;) {
+    pump_messages();
+    if (condition()) return true;
+    if (Clock::now() >= end) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+struct ComString {
+  BSTR value = nullptr;
+  ~ComString() { SysFreeString(value); }
+  std::u16string text() const { return value ? narrow({value, SysStringLen(value)}) : std::u16string(); }
+};
+
+// The MSAA object of a window's client area (for a dialog, its window object): what a screen reader
+// asks a control for.
+Accessible accessible(HWND window, LONG object = OBJID_CLIENT) {
+  Accessible result;
+  IAccessible* item = nullptr;
+  if (FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(object), IID_IAccessible,
+                                        reinterpret_cast<void**>(&item))) ||
+      !item)
+    return result;
+  VARIANT self{};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  ComString name, value;
+  if (item->get_accName(self, &name.value) == S_OK) result.name = name.text();
+  if (item->get_accValue(self, &value.value) == S_OK) result.value = value.text();
+  VARIANT role{};
+  if (item->get_accRole(self, &role) == S_OK && role.vt == VT_I4) result.role = role.lVal;
+  VariantClear(&role);
+  item->Release();
+  return result;
+}
+
+HWND focused_window(HWND dialog) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+// Keys go through the system's input queue to whatever has the keyboard focus, as a user's do.
+void send(std::initializer_list<std::pair<WORD, bool>> keys) {
+  std::vector<INPUT> inputs;
+  for (auto [key, down] : keys) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    inputs.push_back(input);
+  }
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void press(WORD key) { send({{key, true}, {key, false}}); }
+void press_with(WORD modifier, WORD key) { send({{modifier, true}, {key, true}, {key, false}, {modifier, false}}); }
+
+void type(const std::u16string& text) {
+  for (char16_t unit : text) {
+    INPUT input[2] = {};
+    for (INPUT& one : input) {
+      one.type = INPUT_KEYBOARD;
+      one.ki.wScan = unit;
+      one.ki.dwFlags = KEYEVENTF_UNICODE;
+    }
+    input[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof(INPUT));
+  }
 }
 
 struct Search {
@@ -92,76 +226,186 @@ std::u16string first_static_text(HWND parent) {
   return find.text;
 }
 
-void press_key(HWND window, WPARAM key) {
-  DWORD thread = GetWindowThreadProcessId(window, nullptr);
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  HWND target = GetGUIThreadInfo(thread, &info) && info.hwndFocus ? info.hwndFocus : window;
-  PostMessageW(target, WM_KEYDOWN, key, 1);
-  PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+// TVITEMW as a 32-bit process lays it out: the tree control reads the structure in its own
+// process's layout, whatever the bitness of the sender.
+struct TreeItem32 {
+  UINT mask;
+  std::uint32_t item;
+  UINT state, state_mask;
+  std::uint32_t text;
+  int text_max, image, selected_image, children;
+  std::uint32_t param;
+};
+
+bool is_32_bit(HANDLE process) {
+  if constexpr (sizeof(void*) == 4) return true;
+  BOOL wow64 = FALSE;
+  return IsWow64Process(process, &wow64) && wow64;
 }
 
-void click(HWND dialog, int id) {
-  if (HWND button = GetDlgItem(dialog, id)) PostMessageW(button, BM_CLICK, 0, 0);
-}
-
-// The text of a tree item in another process's folder browser.
+// The text of a tree item in another process's folder browser, read as a screen reader reads it.
 std::wstring item_text(HWND tree, HANDLE process, LPARAM item) {
-  struct Remote {
-    TVITEMW item;
-    wchar_t text[MAX_PATH];
-  };
-  auto* remote = static_cast<Remote*>(VirtualAllocEx(process, nullptr, sizeof(Remote), MEM_COMMIT | MEM_RESERVE,
-                                                     PAGE_READWRITE));
+  if (!item) return {};
+  constexpr std::size_t TEXT_OFFSET = 64;  // past either layout of the structure
+  char* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, TEXT_OFFSET + MAX_PATH * sizeof(wchar_t),
+                                                   MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   if (!remote) return {};
-  Remote local{};
-  local.item.mask = TVIF_TEXT;
-  local.item.hItem = reinterpret_cast<HTREEITEM>(item);
-  local.item.pszText = remote->text;
-  local.item.cchTextMax = MAX_PATH;
-  std::wstring text;
-  if (item && WriteProcessMemory(process, remote, &local, sizeof local, nullptr) &&
-      SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&remote->item)) &&
-      ReadProcessMemory(process, remote, &local, sizeof local, nullptr)) {
-    local.text[MAX_PATH - 1] = L'\0';
-    text = local.text;
+  char* remote_text = remote + TEXT_OFFSET;
+  bool written;
+  if (is_32_bit(process)) {
+    TreeItem32 local{};
+    local.mask = TVIF_TEXT;
+    local.item = static_cast<std::uint32_t>(item);
+    local.text = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(remote_text));
+    local.text_max = MAX_PATH;
+    written = WriteProcessMemory(process, remote, &local, sizeof local, nullptr);
+  } else {
+    TVITEMW local{};
+    local.mask = TVIF_TEXT;
+    local.hItem = reinterpret_cast<HTREEITEM>(item);
+    local.pszText = reinterpret_cast<wchar_t*>(remote_text);
+    local.cchTextMax = MAX_PATH;
+    written = WriteProcessMemory(process, remote, &local, sizeof local, nullptr);
+  }
+  wchar_t text[MAX_PATH] = {};
+  std::wstring result;
+  if (written && SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote)) &&
+      ReadProcessMemory(process, remote_text, text, sizeof text, nullptr)) {
+    text[MAX_PATH - 1] = L'\0';
+    result = text;
   }
   VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-  return text;
+  return result;
 }
 
-// Selects a folder in the folder browser of another process the way a user clicks through the
-// tree: the drive first (by path), then each folder below it by name. Wine's browser does not find a
-// fresh folder below the user's profile by path alone.
-void select_folder(HWND browser, HANDLE process, const std::wstring& path) {
-  std::wstring drive = path.substr(0, 3) + L'\0';
-  auto* remote = static_cast<wchar_t*>(
-      VirtualAllocEx(process, nullptr, drive.size() * sizeof(wchar_t), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  if (!remote) return;
-  WriteProcessMemory(process, remote, drive.c_str(), drive.size() * sizeof(wchar_t), nullptr);
-  SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
-  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+LPARAM tree_item(HWND tree, WPARAM which, LPARAM from = 0) { return SendMessageW(tree, TVM_GETNEXTITEM, which, from); }
 
-  HWND tree = find_descendant(browser, L"SysTreeView32");
-  if (!tree) return;
-  LPARAM item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
-  for (std::size_t start = 3; item && start < path.size();) {
+// Presses a key in the tree and waits until the selection has moved.
+bool press_and_move(HWND tree, WORD key) {
+  const LPARAM before = tree_item(tree, TVGN_CARET);
+  press(key);
+  return wait_for([&] { return tree_item(tree, TVGN_CARET) != before; }, 2s);
+}
+
+// Walks the folder tree to a folder with the keyboard, the way a user who hears each item does: from
+// the computer (where the browser starts), Right opens an item and moves to its first child, Down goes
+// from sibling to sibling until the item read out is the next part of the path.
+bool walk_to_folder(HWND tree, HANDLE process, const std::wstring& path) {
+  std::vector<std::wstring> parts{path.substr(0, 2)};  // the drive, "C:"
+  for (std::size_t start = 3; start < path.size();) {
     std::size_t end = path.find(L'\\', start);
     if (end == std::wstring::npos) end = path.size();
-    const std::wstring name = path.substr(start, end - start);
-    SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, item);
-    LPARAM child = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, item);
-    while (child && _wcsicmp(item_text(tree, process, child).c_str(), name.c_str()) != 0)
-      child = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, child);
-    item = child;
-    if (item) SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, item);
+    if (end > start) parts.push_back(path.substr(start, end - start));
     start = end + 1;
   }
+  for (const std::wstring& part : parts) {
+    const LPARAM parent = tree_item(tree, TVGN_CARET);
+    const bool is_drive = &part == &parts.front();
+    auto matches = [&](const std::wstring& text) {
+      if (!is_drive) return _wcsicmp(text.c_str(), part.c_str()) == 0;
+      return text.size() >= 2 && (_wcsnicmp(text.c_str(), part.c_str(), 2) == 0 ||
+                                  _wcsicmp(text.c_str() + text.size() - 4, (L"(" + part + L")").c_str()) == 0);
+    };
+    auto open = [&] {
+      return (SendMessageW(tree, TVM_GETITEMSTATE, parent, TVIS_EXPANDED) & TVIS_EXPANDED) &&
+             tree_item(tree, TVGN_CHILD, parent) != 0;
+    };
+    if (!open()) {
+      press(VK_RIGHT);  // opens the item; the next Right moves to its first child
+      wait_for(open, 2s);
+    }
+    if (!press_and_move(tree, VK_RIGHT)) return false;
+    while (!matches(item_text(tree, process, tree_item(tree, TVGN_CARET)))) {
+      if (!press_and_move(tree, VK_DOWN)) return false;
+      if (tree_item(tree, TVGN_PARENT, tree_item(tree, TVGN_CARET)) != parent) return false;
+    }
+  }
+  return true;
 }
+
+// Waits until the dialog has settled: the focus is on one of its controls and the screen reader has
+// been told so. Then reads what a screen reader reads of it.
+Speech listen(HWND dialog, const std::vector<Event>& events, Dialog::Kind kind) {
+  Speech speech;
+  std::size_t appeared = SIZE_MAX;  // the first event about the dialog (its creation)
+  auto seen_since = [&](DWORD type, HWND window, std::size_t from) {
+    for (std::size_t i = from == SIZE_MAX ? events.size() : from; i < events.size(); ++i)
+      if (events[i].event == type && events[i].window == window) return true;
+    return false;
+  };
+  HWND focus = nullptr;
+  wait_for(
+      [&] {
+        for (std::size_t i = 0; i < events.size() && appeared == SIZE_MAX; ++i)
+          if (events[i].window == dialog) appeared = i;
+        focus = focused_window(dialog);
+        // The input dialog takes the focus before it sets its default text and makes its OK button.
+        if (kind == Dialog::Kind::input && !GetDlgItem(dialog, 1000)) return false;
+        return focus && IsChild(dialog, focus) && seen_since(EVENT_SYSTEM_FOREGROUND, dialog, 0) &&
+               seen_since(EVENT_OBJECT_FOCUS, focus, appeared);
+      },
+      3s);
+  speech.foreground_event = seen_since(EVENT_SYSTEM_FOREGROUND, dialog, 0);
+  speech.name = accessible(dialog).name;
+  if (focus && IsChild(dialog, focus)) {
+    speech.focus_id = GetDlgCtrlID(focus);
+    speech.focus_class = narrow(class_name(focus));
+    speech.focus_event = seen_since(EVENT_OBJECT_FOCUS, focus, appeared);
+    speech.focus = accessible(focus);
+  }
+  if (kind == Dialog::Kind::message)
+    if (HWND text = GetDlgItem(dialog, 0xFFFF)) speech.message = accessible(text).name;
+  return speech;
+}
+
+int wait_for_focus_move(HWND dialog, HWND from) {
+  HWND now = nullptr;
+  wait_for([&] { return (now = focused_window(dialog)) != from && now; }, 2s);
+  return now ? GetDlgCtrlID(now) : -1;
+}
+
+std::wstring windows_path(std::filesystem::path program) {
+  std::string text = program.string();
+  if (!text.empty() && text[0] == '/') text = "Z:" + text;
+  return std::filesystem::path(text).make_preferred().wstring();
+}
+
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (handle_) CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+class ScopedCom {
+ public:
+  ScopedCom() { CoInitialize(nullptr); }
+  ~ScopedCom() { CoUninitialize(); }
+  ScopedCom(const ScopedCom&) = delete;
+  ScopedCom& operator=(const ScopedCom&) = delete;
+};
 
 }  // namespace
 
+std::u16string transcript_line(const Dialog& dialog) {
+  const Speech& speech = dialog.speech;
+  wchar_t role[64] = {};
+  GetRoleTextW(static_cast<DWORD>(speech.focus.role), role, 64);
+  std::u16string line =
+      u"\"" + speech.name + u"\" dialog; focus on \"" + speech.focus.name + u"\" (" + narrow(role) + u")";
+  if (!speech.message.empty()) line += u"; text: \"" + speech.message + u"\"";
+  return line;
+}
+
 ProgramDriver::ProgramDriver() {
+  require_test_prefix();
   wchar_t folder[MAX_PATH] = {};
   if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, folder)))
     throw std::runtime_error("no application-data folder");
@@ -171,9 +415,12 @@ ProgramDriver::ProgramDriver() {
   std::filesystem::remove_all(owned_, ignored);
 }
 
+// The program reads the roaming folder itself, so the given folder must be that one; it stays.
+ProgramDriver::ProgramDriver(std::filesystem::path appdata) : appdata_(std::move(appdata)) { require_test_prefix(); }
+
 ProgramDriver::~ProgramDriver() {
   std::error_code ignored;
-  std::filesystem::remove_all(owned_, ignored);
+  if (!owned_.empty()) std::filesystem::remove_all(owned_, ignored);
 }
 
 std::filesystem::path ProgramDriver::chooser_base() { return std::filesystem::temp_directory_path(); }
@@ -183,75 +430,104 @@ std::u16string ProgramDriver::folder_text(const std::filesystem::path& folder) {
 }
 
 RunResult ProgramDriver::run(const Responder& responder) {
-  std::string program = QUILLBROOK_PROGRAM;
-  if (!program.empty() && program[0] == '/') program = "Z:" + program;
-  std::wstring command = L"\"" + std::filesystem::path(program).make_preferred().wstring() + L"\"";
+  ScopedCom com;
+  std::wstring command =
+      L"\"" + windows_path(program_.empty() ? std::filesystem::path(QUILLBROOK_PROGRAM) : program_) + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+  // Suspended until the WinEvent hook is in place, so that no event of the first dialog is missed.
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                      &info))
     throw std::runtime_error("cannot start the program");
+  // The program ends with the test, even when the test is killed: a dialog left open would take the
+  // keyboard from the next run.
+  Handle job(CreateJobObjectW(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job.get()) {
+    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    AssignProcessToJobObject(job.get(), info.hProcess);
+  }
+  std::vector<Event> events;
+  EventHook hook(info.dwProcessId, events);
+  ResumeThread(info.hThread);
   CloseHandle(info.hThread);
 
   RunResult result;
   std::set<HWND> done;
-  const auto deadline = Clock::now() + std::chrono::seconds(90);
-  while (Clock::now() < deadline) {
-    if (WaitForSingleObject(info.hProcess, 30) == WAIT_OBJECT_0) break;
-    HWND window = find_dialog(info.dwProcessId, done);
-    if (!window) continue;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the dialog finish its set-up
-    if (!IsWindow(window)) continue;
+  const auto deadline = Clock::now() + 90s;
+  auto ended = [&] { return WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0; };
+  while (Clock::now() < deadline && !ended()) {
+    HWND window = nullptr;
+    if (!wait_for([&] { return ended() || (window = find_dialog(info.dwProcessId, done)); }, 100ms) || !window)
+      continue;
 
     Dialog dialog;
+    dialog.kind = class_name(window) == L"InputRequester"                ? Dialog::Kind::input
+                  : find_descendant(window, L"SysTreeView32") != nullptr ? Dialog::Kind::chooser
+                                                                         : Dialog::Kind::message;
+    dialog.speech = listen(window, events, dialog.kind);
+    if (!IsWindow(window)) continue;
     dialog.title = window_text(window);
     HWND edit = nullptr;
-    if (class_name(window) == L"InputRequester") {
-      dialog.kind = Dialog::Kind::input;
+    if (dialog.kind == Dialog::Kind::input) {
       if (HWND label = FindWindowExW(window, nullptr, L"Static", nullptr)) dialog.text = window_text(label);
       edit = GetDlgItem(window, 10);
-    } else if (find_descendant(window, L"SysTreeView32")) {
-      dialog.kind = Dialog::Kind::chooser;
+    } else if (dialog.kind == Dialog::Kind::chooser) {
       dialog.title = first_static_text(window);  // the instruction above the tree; the caption is the shell's
     } else {
-      dialog.kind = Dialog::Kind::message;
       if (HWND text = GetDlgItem(window, 0xFFFF)) dialog.text = window_text(text);
       dialog.yes_no = GetDlgItem(window, IDYES) != nullptr;
       HWND no = GetDlgItem(window, IDNO);
       dialog.no_is_default = no && (GetWindowLongW(no, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
     }
-    result.dialogs.push_back(dialog);
 
     Answer answer = responder(dialog);
     switch (answer.kind) {
-      case Answer::Kind::yes: click(window, IDYES); break;
-      case Answer::Kind::no: click(window, IDNO); break;
-      case Answer::Kind::enter: press_key(window, VK_RETURN); break;
+      case Answer::Kind::yes:
+        press_with(VK_MENU, 'Y');
+        break;
+      case Answer::Kind::no:
+        press_with(VK_MENU, 'N');
+        break;
+      case Answer::Kind::enter:
+        press(VK_RETURN);
+        break;
       case Answer::Kind::type:
+        // After a refused version the field holds the old text, caret at its end.
+        if (edit)
+          for (std::size_t length = edit_text(edit).size(); length > 0; --length) press(VK_BACK);
+        if (edit) wait_for([&] { return edit_text(edit).empty(); }, 2s);
+        type(answer.text);
         if (edit) {
-          std::wstring text = wide(answer.text);
-          SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+          wait_for([&] { return edit_text(edit) == answer.text; }, 2s);
+          dialog.speech.typed = accessible(edit);
+          press(VK_TAB);
+          dialog.speech.focus_after_tab = wait_for_focus_move(window, edit);
+          press_with(VK_SHIFT, VK_TAB);
+          dialog.speech.focus_after_shift_tab = wait_for_focus_move(window, GetDlgItem(window, 1000));
         }
-        press_key(window, VK_RETURN);
+        press(VK_RETURN);
         break;
       case Answer::Kind::cancel:
-        if (dialog.kind == Dialog::Kind::chooser)
-          click(window, IDCANCEL);
-        else
-          press_key(window, VK_ESCAPE);
+        press(VK_ESCAPE);
         break;
       case Answer::Kind::choose:
-        select_folder(window, info.hProcess, wide(answer.text));
-        click(window, IDOK);
+        if (HWND tree = find_descendant(window, L"SysTreeView32");
+            tree && walk_to_folder(tree, info.hProcess, wide(answer.text)))
+          press(VK_RETURN);
+        else
+          press(VK_ESCAPE);  // the folder is not in the tree: the test fails at once rather than at the deadline
         break;
     }
+    result.dialogs.push_back(dialog);
     done.insert(window);
-    while (IsWindow(window) && IsWindowVisible(window) && Clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    wait_for([&] { return !IsWindow(window) || !IsWindowVisible(window) || Clock::now() >= deadline; }, 90s);
   }
 
   DWORD code = 0;
-  if (WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0 && GetExitCodeProcess(info.hProcess, &code)) {
+  if (ended() && GetExitCodeProcess(info.hProcess, &code)) {
     result.finished = true;
     result.exit_code = static_cast<int>(code);
   } else {
@@ -259,6 +535,9 @@ RunResult ProgramDriver::run(const Responder& responder) {
     WaitForSingleObject(info.hProcess, 5000);
   }
   CloseHandle(info.hProcess);
+  if (std::getenv("QUILLBROOK_TRANSCRIPT"))
+    for (const Dialog& dialog : result.dialogs)
+      std::printf("%s\n", runtime::utf16_to_utf8(transcript_line(dialog)).c_str());
   return result;
 }
 
