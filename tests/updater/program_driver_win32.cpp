@@ -1,7 +1,8 @@
+#include <windows.h>
+// The headers below need the declarations of windows.h.
 #include <commctrl.h>
 #include <oleacc.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <chrono>
 #include <cstdint>
