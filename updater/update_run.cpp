@@ -37,7 +37,8 @@ Text ask_version() {
     typed = dialogs::ask_text(u"version", message, typed);
     if (is_empty(typed) || is_valid_version(typed)) return typed;
     dialogs::show_message_box(u"Error",
-                              u"The version \"" + typed +
+                              // A zero unit would end the message where it stands.
+                              u"The version \"" + Text(runtime::until_terminator(typed)) +
                                   u"\" is not valid. Type it as year.major or year.major.minor, for example " +
                                   example + u".",
                               FLAGS_ERROR);
