@@ -73,8 +73,8 @@ FileHandle open_file_handle(TextView path, std::int32_t mode, std::int32_t /*sha
   // a FIFO, a socket or a device, whose reads may block or never end (opens for writing fail on a
   // folder by themselves).
   struct stat status;
-  if (mode == FILE_MODE_READ && (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
-                                 ::fcntl(descriptor, F_SETFL, O_RDONLY) != 0))
+  if (mode == FILE_MODE_READ &&
+      (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || ::fcntl(descriptor, F_SETFL, O_RDONLY) != 0))
     return FileHandle();
   return handle;
 }

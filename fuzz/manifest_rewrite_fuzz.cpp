@@ -205,8 +205,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   pattern::compile_pattern(0, updater::MANIFEST_PATTERN, pattern::PATTERN_MULTILINE);
   const char* error = nullptr;
   int error_offset = 0;
-  key_pattern = pcre_compile(PLAIN_KEY_PATTERN, PCRE_MULTILINE | PCRE_UTF8 | PCRE_NO_UTF8_CHECK, &error,
-                             &error_offset, nullptr);
+  key_pattern =
+      pcre_compile(PLAIN_KEY_PATTERN, PCRE_MULTILINE | PCRE_UTF8 | PCRE_NO_UTF8_CHECK, &error, &error_offset, nullptr);
   minimum_line_pattern = pcre_compile(MINIMUM_LINE_PATTERN, 0, &error, &error_offset, nullptr);
   if (!key_pattern || !minimum_line_pattern) fuzz::fail("pcre_compile", error ? error : "");
 
@@ -341,8 +341,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The same version again: the pattern reads the key back and nothing changes, nothing is backed up.
   const Outcome second = update(first.manifest, version, 'n');
   const std::string again = context + "\nsecond run: " + fuzz::show_bytes(second.manifest) +
-                            (second.asked ? ", asked" : "") + ", skipped " +
-                            std::to_string(second.state.skipped_count);
+                            (second.asked ? ", asked" : "") + ", skipped " + std::to_string(second.state.skipped_count);
   FUZZ_CHECK(!second.asked, again);
   FUZZ_CHECK(second.manifest == first.manifest, again);
   FUZZ_CHECK(second.state.skipped_count == 1 && !second.backed_up, again);

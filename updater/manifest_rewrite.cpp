@@ -193,7 +193,8 @@ Text make_new_text_after_mark(RunState& state, TextView manifest_path, TextView 
 
   Text kept(text);
   while (!kept.empty()) {
-    if (are_texts_equal(runtime::right_of_text(kept, 1), u"\n") || are_texts_equal(runtime::right_of_text(kept, 1), u"\r"))
+    if (are_texts_equal(runtime::right_of_text(kept, 1), u"\n") ||
+        are_texts_equal(runtime::right_of_text(kept, 1), u"\r"))
       kept = runtime::middle_of_text(kept, 1, runtime::length_of_text(kept) - 1);
     else
       break;

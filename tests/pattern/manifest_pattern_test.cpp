@@ -183,6 +183,7 @@ TEST_P(ManifestPatternTest, RealManifestsKeepEverythingButTheVersion) {
   EXPECT_GT(rewritten, 30);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothForms, ManifestPatternTest, ::testing::Values(TEST_MANIFEST_PATTERN, PLAIN_MANIFEST_PATTERN));
+INSTANTIATE_TEST_SUITE_P(BothForms, ManifestPatternTest,
+                         ::testing::Values(TEST_MANIFEST_PATTERN, PLAIN_MANIFEST_PATTERN));
 
 }  // namespace

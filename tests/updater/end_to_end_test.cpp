@@ -41,8 +41,10 @@ struct Scripted {
   bool add_key = true;
   Answer operator()(const Dialog& dialog) const {
     switch (dialog.kind) {
-      case Dialog::Kind::input: return {Answer::Kind::type, version};
-      case Dialog::Kind::chooser: return {Answer::Kind::cancel, {}};
+      case Dialog::Kind::input:
+        return {Answer::Kind::type, version};
+      case Dialog::Kind::chooser:
+        return {Answer::Kind::cancel, {}};
       case Dialog::Kind::message:
         if (!dialog.yes_no) return {Answer::Kind::enter, {}};
         if (dialog.text == CONFIRMATION) return {Answer::Kind::yes, {}};
@@ -174,7 +176,8 @@ TEST_F(EndToEnd, WorkedExamplesAreRewrittenByteForByteAndBackedUp) {
   EXPECT_EQ(backup("sample"), replaced_before);
   EXPECT_EQ(manifest("second"), "someKey = some value\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
   EXPECT_EQ(backup("second"), appended_before);
-  EXPECT_EQ(questions, std::vector<std::u16string>{u"Last tested version key not found in second/manifest.ini. Add it?"});
+  EXPECT_EQ(questions,
+            std::vector<std::u16string>{u"Last tested version key not found in second/manifest.ini. Add it?"});
 
   EXPECT_EQ(summary(result), counts(2, 0, 0, 2));
   ASSERT_GE(result.dialogs.size(), 2u);
@@ -244,11 +247,13 @@ TEST_F(EndToEnd, KeyLineVariantsAreRewrittenAsTheKeyPatternReadsThem) {
        // Every key line takes the first one's surroundings: here its empty end instead of a final LF.
        "lastTestedNVDAVersion = 2036.1.1\nx = 1\nlastTestedNVDAVersion = 2036.1.1"},
       {"a = 1\n\nlastTestedNVDAVersion = 2019.3", "a = 1\n\nlastTestedNVDAVersion = 2036.1.1"},
-      {"\xEF\xBB\xBFname = x\nlastTestedNVDAVersion = 2023.1\n", "\xEF\xBB\xBFname = x\nlastTestedNVDAVersion = 2036.1.1\n"},
+      {"\xEF\xBB\xBFname = x\nlastTestedNVDAVersion = 2023.1\n",
+       "\xEF\xBB\xBFname = x\nlastTestedNVDAVersion = 2036.1.1\n"},
       {"name = \xC3\xA9t\xC3\xA9\r\nlastTestedNVDAVersion = 2023.1.0\r\n",
        "name = \xC3\xA9t\xC3\xA9\r\nlastTestedNVDAVersion = 2036.1.1\r\n"},
       // The byte-order mark stays in front; the key line right after it is read like any other.
-      {"\xEF\xBB\xBFlastTestedNVDAVersion = 2023.1\nname = x", "\xEF\xBB\xBFlastTestedNVDAVersion = 2036.1.1\nname = x"},
+      {"\xEF\xBB\xBFlastTestedNVDAVersion = 2023.1\nname = x",
+       "\xEF\xBB\xBFlastTestedNVDAVersion = 2036.1.1\nname = x"},
       {"\xEF\xBB\xBF\r\nlastTestedNVDAVersion = 2023.1\r\n", "\xEF\xBB\xBF\r\nlastTestedNVDAVersion = 2036.1.1\r\n"},
       // An old key line behind a long run of blank lines and another line.
       {"a = 1\n" + std::string(20000, '\n') + "b = 2\nlastTestedNVDAVersion = 2023.1\n",
@@ -351,7 +356,8 @@ TEST_F(EndToEnd, ManifestsThatCannotBeReadOrRewrittenWholeAreLeftAlone) {
   expect_clean_exit(result);
   EXPECT_EQ(summary(result), counts(8, 0, 8, 0));
   for (const auto& [name, bytes] : unreadable) EXPECT_TRUE(manifest(name) == bytes) << name;
-  for (std::uintmax_t size : too_large) EXPECT_EQ(fs::file_size(addons() / ("size " + std::to_string(size)) / "manifest.ini"), size);
+  for (std::uintmax_t size : too_large)
+    EXPECT_EQ(fs::file_size(addons() / ("size " + std::to_string(size)) / "manifest.ini"), size);
   EXPECT_FALSE(fs::exists(backups()));
 }
 
@@ -469,13 +475,15 @@ std::string expected_rewrite(const std::string& old, const std::string& version)
     start = end;
   }
   static const std::regex section(R"(^[ \t]*\[)");
-  static const std::regex minimum(R"re(^[ \t]*minimumNVDAVersion[ \t]*=[ \t]*"?(0|[0-9]{4}\.[0-9](\.[0-9])?)"?[ \t]*\r?\n?$)re");
+  static const std::regex minimum(
+      R"re(^[ \t]*minimumNVDAVersion[ \t]*=[ \t]*"?(0|[0-9]{4}\.[0-9](\.[0-9])?)"?[ \t]*\r?\n?$)re");
   for (const auto& line : lines) {
     if (std::regex_search(line, section)) break;
     std::smatch match;
     if (std::regex_match(line, match, minimum) && version_numbers(match[1]) > version_numbers(version)) return old;
   }
-  static const std::regex key_line(R"(^([ \t\r\f\v]*lastTestedNVDAVersion[ \t\r\f\v]*=[ \t\r\f\v]*"?)[0-9]+\.[0-9]+(?:\.[0-9]+)?("?[ \t\r\f\v]*\n?)$)");
+  static const std::regex key_line(
+      R"(^([ \t\r\f\v]*lastTestedNVDAVersion[ \t\r\f\v]*=[ \t\r\f\v]*"?)[0-9]+\.[0-9]+(?:\.[0-9]+)?("?[ \t\r\f\v]*\n?)$)");
   std::string prefix, suffix;
   bool matched = false;
   for (const auto& line : lines) {
@@ -514,7 +522,8 @@ TEST_F(EndToEnd, RealManifestsAreRewrittenByTheRules) {
   for (const char* folder : {"manifests", "manifests-crlf-reconstructed"}) {
     for (const auto& entry : fs::directory_iterator(test_support::shared_dir() / "corpus" / folder)) {
       if (entry.path().extension() != ".ini") continue;
-      std::string name = std::string(folder == std::string("manifests") ? "lf-" : "crlf-") + entry.path().stem().string();
+      std::string name =
+          std::string(folder == std::string("manifests") ? "lf-" : "crlf-") + entry.path().stem().string();
       before[name] = read_bytes(entry.path());
       add_addon(name, before[name]);
     }
@@ -532,7 +541,8 @@ TEST_F(EndToEnd, RealManifestsAreRewrittenByTheRules) {
       EXPECT_EQ(backup(name), old) << name;
     }
   }
-  EXPECT_EQ(summary(result), counts(static_cast<int>(before.size()), static_cast<int>(before.size()) - modified, 0, modified));
+  EXPECT_EQ(summary(result),
+            counts(static_cast<int>(before.size()), static_cast<int>(before.size()) - modified, 0, modified));
 }
 
 }  // namespace

@@ -15,11 +15,11 @@ TEST(VersionCheck, AcceptsYearMajorAndOptionalMinorOnly) {
     std::u16string_view version;
     bool valid;
   } cases[] = {
-      {u"2024.1", true},       {u"2036.1.1", true},      {u"2024.10", false},       {u"2024.1.10", false},
-      {u"24.1", false},        {u"20244.1", false},      {u"2024", false},          {u"2024.", false},
-      {u"2024.1.", false},     {u"2024.1.1.1", false},   {u"abc", false},           {u" 2024.1", false},
-      {u"2024.1 ", false},     {u"\"2024.1\"", false},   {u"2024,1", false},        {u"\uff12024.1", false},
-      {u"\u0662024.1", false}, {u"", false},             {u"2036.1\0"sv, false},    {u"2036.1\0.1"sv, false},
+      {u"2024.1", true},         {u"2036.1.1", true},    {u"2024.10", false},    {u"2024.1.10", false},
+      {u"24.1", false},          {u"20244.1", false},    {u"2024", false},       {u"2024.", false},
+      {u"2024.1.", false},       {u"2024.1.1.1", false}, {u"abc", false},        {u" 2024.1", false},
+      {u"2024.1 ", false},       {u"\"2024.1\"", false}, {u"2024,1", false},     {u"\uff12024.1", false},
+      {u"\u0662024.1", false},   {u"", false},           {u"2036.1\0"sv, false}, {u"2036.1\0.1"sv, false},
       {u"2036.1.1\0x"sv, false}, {u"\0"sv, false},
   };
   for (const auto& c : cases) EXPECT_EQ(is_valid_version(c.version), c.valid) << c.version.size();
