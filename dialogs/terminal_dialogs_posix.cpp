@@ -1,6 +1,8 @@
 // The dialogs in the terminal: every dialog writes its title and text to standard output and reads
 // its answers from standard input, one line at a time, so that a person or a script can drive a run.
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,24 +27,40 @@ constexpr std::string_view PROMPT_YES_DEFAULT = "[Y/n] ";
 constexpr std::string_view PROMPT_INPUT = "> ";
 constexpr std::string_view NOT_A_FOLDER = "Not a folder: ";
 
-// Straight to the descriptor, so nothing waits in a buffer while the program blocks on a read.
-void write_output(std::string_view bytes) {
+// Straight to the descriptor, so nothing waits in a buffer while the program blocks on a read. False
+// when the output cannot take the bytes (closed, or nobody reads it): the dialog was not shown.
+bool write_output(std::string_view bytes) {
   // Whatever the program wrote through stdio comes first.
   std::fflush(stdout);
   while (!bytes.empty()) {
     ssize_t written = ::write(OUTPUT_FD, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;  // nobody is reading; the dialog still gets its answer from the input
-    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
+  return true;
 }
 
-void write_line(TextView text) {
-  std::string bytes = runtime::utf16_to_utf8(text);
+// Paths carry a backslash of a name as a stand-in; the user sees the backslash.
+bool write_line(TextView text) {
+  Text shown(text);
+  for (char16_t& unit : shown)
+    if (unit == runtime::NAME_BACKSLASH) unit = u'\\';
+  std::string bytes = runtime::utf16_to_utf8(shown);
   bytes += '\n';
-  write_output(bytes);
+  return write_output(bytes);
+}
+
+// Keeps a descriptor that was closed at start from being handed to a file the program opens later,
+// where a dialog's text would then land: /dev/null read-only answers reads with the end of the input
+// and refuses writes, as a closed descriptor does.
+void hold_closed_descriptor(int descriptor) {
+  if (::fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) return;
+  int held = ::open("/dev/null", O_RDONLY);
+  if (held >= 0 && held != descriptor) {
+    ::dup2(held, descriptor);
+    ::close(held);
+  }
 }
 
 // One line without its LF (and a CR just before it), or nothing at the end of the input. A last
@@ -65,9 +83,10 @@ std::optional<std::string> read_line() {
   return line;
 }
 
-// Writes the prompt and reads the answer; invalid UTF-8 in it becomes U+FFFD.
+// Writes the prompt and reads the answer; invalid UTF-8 in it becomes U+FFFD. A prompt that cannot be
+// shown is answered as the end of the input would be.
 std::optional<Text> ask_line(std::string_view prompt) {
-  write_output(prompt);
+  if (!write_output(prompt)) return std::nullopt;
   std::optional<std::string> line = read_line();
   if (!line) return std::nullopt;
   return runtime::utf8_to_utf16(*line);
@@ -112,21 +131,25 @@ bool is_existing_folder(TextView path) {
 
 }  // namespace
 
-// A terminal needs no preparation.
-void init_dialogs() {}
+// A closed output must end the run the way the end of the input does, not kill the program
+// (SIGPIPE) part-way through a rewrite.
+void init_dialogs() {
+  ::signal(SIGPIPE, SIG_IGN);
+  for (int descriptor : {INPUT_FD, OUTPUT_FD}) hold_closed_descriptor(descriptor);
+}
 
 // Only the Yes/No box asks; every other button set is shown like an OK box and answered with OK,
-// since the terminal has no buttons to offer and the program uses no other set.
+// since the terminal has no buttons to offer and the program uses no other set. A box that cannot be
+// shown answers as the end of the input does.
 std::int32_t show_message_box(TextView title, TextView text, std::uint32_t flags) {
-  write_line(title);
-  write_line(text);
+  bool shown = write_line(title) && write_line(text);
   if ((flags & BUTTONS_MASK) != MESSAGE_YES_NO) return BUTTON_OK;
+  if (!shown) return BUTTON_NO;
   return ask_yes_no((flags & MESSAGE_DEFAULT_BUTTON_2) != 0);
 }
 
 Text ask_text(TextView title, TextView message, TextView default_text) {
-  write_line(title);
-  write_line(message);
+  if (!write_line(title) || !write_line(message)) return Text();
   std::optional<Text> answer = ask_line(PROMPT_INPUT);
   if (!answer) return Text();
   if (answer->empty()) return Text(runtime::until_terminator(default_text));
@@ -135,13 +158,13 @@ Text ask_text(TextView title, TextView message, TextView default_text) {
 
 // The initial folder has no use here: the user types a whole path.
 Text choose_folder(TextView title, TextView /*initial_folder*/) {
-  write_line(title);
+  if (!write_line(title)) return Text();
   for (;;) {
     std::optional<Text> answer = ask_line(PROMPT_INPUT);
     if (!answer || answer->empty()) return Text();
     Text folder = with_closing_slash(*answer);
     if (is_existing_folder(folder)) return folder;
-    write_output(std::string(NOT_A_FOLDER) + runtime::utf16_to_utf8(*answer) + '\n');
+    if (!write_output(std::string(NOT_A_FOLDER) + runtime::utf16_to_utf8(*answer) + '\n')) return Text();
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "files/file_handle.h"
+#include "files/system_path_posix.h"
 #include "files/text_files.h"
 #include "runtime/utf8.h"
 
@@ -60,18 +61,21 @@ FileHandle open_file_handle(TextView path, std::int32_t mode, std::int32_t /*sha
     default:
       return FileHandle();
   }
-  // The backslash separates components as on Windows.
-  std::string name = runtime::utf16_to_utf8(path);
-  for (char& byte : name)
-    if (byte == '\\') byte = '/';
+  std::string name = posix_path::system_path(path);
+  // A read never waits for a FIFO's writer: only regular files are read, which the check below
+  // makes sure of once the open has returned.
+  if (mode == FILE_MODE_READ) flags |= O_NONBLOCK;
   int descriptor = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
   if (descriptor < 0 && mode == FILE_MODE_CREATE) descriptor = ::open(name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (descriptor < 0) return FileHandle();
   FileHandle handle(descriptor);
-  // Windows refuses to open a folder as a file; a read-only open of one succeeds here (opens for
-  // writing fail on a folder by themselves).
+  // Windows refuses to open a folder as a file; a read-only open of one succeeds here, as does one of
+  // a FIFO, a socket or a device, whose reads may block or never end (opens for writing fail on a
+  // folder by themselves).
   struct stat status;
-  if (mode == FILE_MODE_READ && (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode))) return FileHandle();
+  if (mode == FILE_MODE_READ &&
+      (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || ::fcntl(descriptor, F_SETFL, O_RDONLY) != 0))
+    return FileHandle();
   return handle;
 }
 

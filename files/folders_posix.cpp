@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "files/folder_system.h"
+#include "files/system_path_posix.h"
 #include "runtime/utf8.h"
 
 namespace files::folder_system {
@@ -27,14 +28,10 @@ struct CloseDir {
 };
 using DirHandle = std::unique_ptr<DIR, CloseDir>;
 
-// Callers write Windows paths; a backslash separates components here too.
-Text with_slashes(const Text& path) {
-  Text slashed(path);
-  std::replace(slashed.begin(), slashed.end(), u'\\', u'/');
-  return slashed;
-}
+using posix_path::system_path;
+using posix_path::with_slashes;
 
-std::string system_path(const Text& path) { return runtime::utf16_to_utf8(with_slashes(path)); }
+constexpr char16_t NAME_BACKSLASHES[] = {u'\\', runtime::NAME_BACKSLASH, 0};
 
 // Windows wildcards: `*` is any run of units, `?` exactly one. As on Windows, a final "." followed
 // only by `*`s also matches where a name has no dot left, so "*.*" matches every name. Names compare
@@ -83,7 +80,10 @@ class DirectorySearch final : public FolderSearch {
 
   bool next_entry(FolderEntry& entry) override {
     while (dirent* item = readdir(dir_.get())) {
+      // A name with a backslash could not be named again through a path, where the backslash
+      // separates components (and no Windows name holds one): such an entry is not listed at all.
       FolderEntry found{runtime::utf8_to_utf16(item->d_name)};
+      if (found.name.find_first_of(NAME_BACKSLASHES) != Text::npos) continue;
       if (!matches_wildcard(found.name, pattern_)) continue;
       // The file system usually tells a folder apart in the entry itself, which spares a status query
       // for each sub-folder of a large folder; anything else is asked for (a file's size, a link's
@@ -149,11 +149,13 @@ std::string xdg_user_dir(std::string_view key) {
   return found;
 }
 
+// A backslash in the folder's name stays part of the name.
 Text closed_folder(const std::string& folder) {
   if (folder.empty()) return {};
-  Text text = runtime::utf8_to_utf16(folder);
-  if (text.back() != u'/') text.push_back(u'/');
-  return text;
+  std::optional<Text> text = posix_path::to_path_text(folder);
+  if (!text) return {};
+  if (text->back() != u'/') text->push_back(u'/');
+  return *text;
 }
 
 }  // namespace
@@ -163,12 +165,12 @@ SearchStart start_search(const Text& path) {
   auto cut = slashed.rfind(u'/');
   Text folder = cut == Text::npos ? Text(u".") : slashed.substr(0, cut + 1);
   Text pattern = cut == Text::npos ? slashed : slashed.substr(cut + 1);
-  std::string folder_bytes = runtime::utf16_to_utf8(folder);
+  std::string folder_bytes = system_path(folder);
 
   SearchStart start;
   if (pattern.find_first_of(u"*?") == Text::npos) {
     start.first.name = pattern;
-    if (!pattern.empty() && stat_entry(AT_FDCWD, runtime::utf16_to_utf8(slashed).c_str(), start.first)) {
+    if (!pattern.empty() && stat_entry(AT_FDCWD, system_path(slashed).c_str(), start.first)) {
       start.outcome = SearchOutcome::found;
       start.search = std::make_unique<EndedSearch>();
       return start;
@@ -216,7 +218,7 @@ Text read_current_folder() {
   std::error_code error;
   auto folder = std::filesystem::current_path(error);
   if (error) return {};
-  return runtime::utf8_to_utf16(folder.native());
+  return posix_path::to_path_text(folder.native()).value_or(Text());
 }
 
 char16_t closing_separator() { return u'/'; }

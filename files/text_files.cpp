@@ -1,6 +1,7 @@
 #include "files/text_files.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -113,7 +114,8 @@ std::int32_t read_bytes(FileRecord& file, char* destination, std::int32_t count)
 }
 
 std::int32_t write_bytes(FileRecord& file, std::string_view bytes) {
-  if (file.read_only || bytes.empty()) return 0;
+  // A count that does not fit the result is refused whole rather than written cut to 32 bits.
+  if (file.read_only || bytes.empty() || bytes.size() > static_cast<std::size_t>(INT32_MAX)) return 0;
   auto count = static_cast<std::int32_t>(bytes.size());
   if (file.buffer) return buffered_write(file, bytes.data(), count);
   std::int32_t written = write_to_handle(file.handle, bytes.data(), count);
@@ -264,15 +266,16 @@ Text read_file_text(ObjectNumber number, std::int32_t flags) {
   return ansi_to_text(collected);
 }
 
-std::string read_file_bytes(ObjectNumber number) {
+std::string read_file_bytes(ObjectNumber number, std::size_t limit) {
   FileRecord* file = get_file(number);
   if (!file) return std::string();
   std::string collected;
   char chunk[BUFFER_SIZE];
-  for (;;) {
-    std::int32_t got = read_bytes(*file, chunk, BUFFER_SIZE);
+  while (collected.size() < limit) {
+    auto wanted = static_cast<std::int32_t>(std::min<std::size_t>(BUFFER_SIZE, limit - collected.size()));
+    std::int32_t got = read_bytes(*file, chunk, wanted);
     collected.append(chunk, static_cast<std::size_t>(got));
-    if (got < BUFFER_SIZE) break;
+    if (got < wanted) break;
   }
   return collected;
 }

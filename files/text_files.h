@@ -61,10 +61,11 @@ int close_file(ObjectNumber number);
 // Non-zero when the number holds an open file.
 int is_file_open(ObjectNumber number);
 
-// The rest of the file from the current position as raw bytes, through the same buffered reads as
-// read_file_text (zero bytes included, nothing converted): lets a caller check that a file would
-// survive a conversion before it rewrites it. The empty string for a number that is not open.
-std::string read_file_bytes(ObjectNumber number);
+// The rest of the file from the current position as raw bytes, at most `limit` of them, through the
+// same buffered reads as read_file_text (zero bytes included, nothing converted): lets a caller check
+// that a file would survive a conversion before it rewrites it. The empty string for a number that is
+// not open.
+std::string read_file_bytes(ObjectNumber number, std::size_t limit);
 
 // Conversions at the file boundary.
 Text utf8_to_text(std::string_view bytes);

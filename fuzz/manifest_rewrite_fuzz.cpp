@@ -1,16 +1,20 @@
 // The manifest rewrite on arbitrary manifest bytes, through update_addon_manifest on a real add-ons
 // folder in a temporary folder, with the Yes/No answer waiting on standard input. Checks properties
-// of the bytes on disk afterwards rather than examples:
+// of the bytes on disk afterwards rather than examples, reading the key lines with PCRE itself and the
+// key pattern in its plain form (without the controls that keep the updater's searches linear):
 // - bytes that are not well-formed UTF-8, or hold a zero, are left alone without a question;
+// - a minimum version above the typed one before the first section leaves the manifest alone, unasked;
+// - everything below reads the text after a byte-order mark, which stays in front;
 // - a manifest with exactly one key line changes only in its version digits, and one with several
 //   keeps every byte outside the key lines, each key line becoming the first one's replacement;
 // - a manifest without a key line but with a key the pattern cannot read is left alone, unasked;
 // - otherwise the question is asked, No leaves the manifest alone, and Yes adds exactly one key line,
 //   before the first section line or after the text with its final line ends taken off;
+// - a new text equal to the old one leaves the manifest alone, counted as skipped;
 // - the backup holds the old bytes whenever the manifest was rewritten, and nothing is backed up
 //   otherwise; every manifest is counted found and exactly one of skipped, failed and modified;
-// - a second run with the same version changes nothing after a single key line was rewritten or
-//   one was added, and reads the key back with the pattern.
+// - a second run with the same version changes nothing and backs nothing up after a key line was
+//   rewritten or added, and reads an added key back with the pattern.
 
 #include <fcntl.h>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -36,6 +40,11 @@ using runtime::Text;
 
 constexpr std::string_view KEY = "lastTestedNVDAVersion";
 constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+constexpr const char* PLAIN_KEY_PATTERN =
+    R"(^([\s\h]*lastTestedNVDAVersion[\s\h]*=[\s\h]*"?)(\d+)\.(\d+)(?:\.(\d+))?("?[\s\h]*)$)";
+// One line, its line end taken off, that sets the minimum version as the screen reader reads it.
+constexpr const char* MINIMUM_LINE_PATTERN =
+    R"re(^[ \t]*minimumNVDAVersion[ \t]*=[ \t]*"?(0|[0-9]{4}\.[0-9](?:\.[0-9])?)"?[ \t]*\z)re";
 
 struct Match {
   std::size_t start, end;    // the whole match
@@ -112,6 +121,35 @@ std::size_t first_section_line(std::string_view text) {
   });
 }
 
+// Year, major and minor (0 when missing) of a version such as 2024.1 or 2024.1.2; 0 is all zeros.
+std::vector<int> version_numbers(std::string_view version) {
+  std::vector<int> numbers;
+  for (std::size_t at = 0; at <= version.size();) {
+    std::size_t end = std::min(version.find('.', at), version.size());
+    numbers.push_back(std::stoi(std::string(version.substr(at, end - at))));
+    at = end + 1;
+  }
+  numbers.resize(3);
+  return numbers;
+}
+
+const pcre* minimum_line_pattern = nullptr;
+
+bool has_minimum_above(std::string_view text, std::string_view version) {
+  const std::size_t section = first_section_line(text);
+  const std::vector<int> typed = version_numbers(version);
+  bool above = false;
+  find_line(text, [&](std::string_view line) {
+    if (static_cast<std::size_t>(line.data() - text.data()) >= section) return true;
+    int offsets[6];
+    if (pcre_exec(minimum_line_pattern, nullptr, line.data(), static_cast<int>(line.size()), 0, 0, offsets, 6) == 2)
+      above = version_numbers(line.substr(static_cast<std::size_t>(offsets[2]),
+                                          static_cast<std::size_t>(offsets[3] - offsets[2]))) > typed;
+    return above;
+  });
+  return above;
+}
+
 struct Folder {
   std::string root, addons, manifest, backups, backup;
 };
@@ -167,9 +205,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   pattern::compile_pattern(0, updater::MANIFEST_PATTERN, pattern::PATTERN_MULTILINE);
   const char* error = nullptr;
   int error_offset = 0;
-  key_pattern = pcre_compile(runtime::utf16_to_utf8(updater::MANIFEST_PATTERN).c_str(),
-                             PCRE_MULTILINE | PCRE_UTF8 | PCRE_NO_UTF8_CHECK, &error, &error_offset, nullptr);
-  if (!key_pattern) fuzz::fail("pcre_compile", error ? error : "");
+  key_pattern =
+      pcre_compile(PLAIN_KEY_PATTERN, PCRE_MULTILINE | PCRE_UTF8 | PCRE_NO_UTF8_CHECK, &error, &error_offset, nullptr);
+  minimum_line_pattern = pcre_compile(MINIMUM_LINE_PATTERN, 0, &error, &error_offset, nullptr);
+  if (!key_pattern || !minimum_line_pattern) fuzz::fail("pcre_compile", error ? error : "");
 
   const Folder& f = folder();
   if (::mkdir(f.addons.c_str(), 0755) != 0 || ::mkdir((f.addons + "sample").c_str(), 0755) != 0)
@@ -211,12 +250,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(first.manifest == old_bytes, context);
     FUZZ_CHECK(!first.backed_up, context);
   };
-  auto check_rewritten = [&](const std::string& expected) {
-    FUZZ_CHECK(counts.modified_count == 1, context);
-    FUZZ_CHECK(first.manifest == expected, context + "\nexpected: " + fuzz::show_bytes(expected));
-    FUZZ_CHECK(first.backed_up && first.backup == old_bytes, context + "\nbackup: " + fuzz::show_bytes(first.backup));
-  };
-
   if (old_bytes.empty()) {
     check_left_alone("skipped", counts.skipped_count);
     FUZZ_CHECK(!first.asked, context);
@@ -228,29 +261,60 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
 
-  const std::optional<std::vector<Match>> key_lines = find_key_lines(key_pattern, old_bytes);
-  if (!key_lines) return 0;  // PCRE's match limit: the rules say no more than that nothing is lost
+  // The rules read the text after a byte-order mark, which stays in front.
+  const std::string mark(old_bytes.starts_with(BYTE_ORDER_MARK) ? BYTE_ORDER_MARK : "");
+  const std::string body = old_bytes.substr(mark.size());
+  if (has_minimum_above(body, version_bytes)) {
+    check_left_alone("skipped", counts.skipped_count);
+    FUZZ_CHECK(!first.asked, context);
+    return 0;
+  }
+  // Checks the new body; the manifest is left alone when that changes nothing.
+  bool modified = false;
+  auto check_rewritten = [&](const std::string& expected_body) {
+    const std::string expected = mark + expected_body;
+    if (expected == old_bytes) {
+      check_left_alone("skipped", counts.skipped_count);
+      return;
+    }
+    modified = true;
+    FUZZ_CHECK(counts.modified_count == 1, context);
+    FUZZ_CHECK(first.manifest == expected, context + "\nexpected: " + fuzz::show_bytes(expected));
+    FUZZ_CHECK(first.backed_up && first.backup == old_bytes, context + "\nbackup: " + fuzz::show_bytes(first.backup));
+  };
+
+  const std::optional<std::vector<Match>> key_lines = find_key_lines(key_pattern, body);
+  if (!key_lines) {
+    // PCRE gave up (its match limit) where the updater's linear searches may not: the manifest is
+    // left alone as failed, or rewritten with its backup taken.
+    FUZZ_CHECK(!first.asked, context);
+    FUZZ_CHECK(counts.failed_count == 1 ? first.manifest == old_bytes && !first.backed_up
+                                        : first.backed_up && first.backup == old_bytes,
+               context);
+    return 0;
+  }
   const std::string key_line = std::string(KEY) + " = " + version_bytes + "\r\n";
   bool added = false;
   if (key_lines->size() == 1) {
     const Match& line = key_lines->front();
     FUZZ_CHECK(!first.asked, context);
-    check_rewritten(old_bytes.substr(0, line.group1_end) + version_bytes + old_bytes.substr(line.version_end));
+    check_rewritten(body.substr(0, line.group1_end) + version_bytes + body.substr(line.version_end));
   } else if (!key_lines->empty()) {
     // Every key line becomes the first one's group 1, the version and the first one's group 5.
     FUZZ_CHECK(!first.asked, context);
     const Match& model = key_lines->front();
-    const std::string replacement = old_bytes.substr(model.start, model.group1_end - model.start) + version_bytes +
-                                    old_bytes.substr(model.group5_start, model.end - model.group5_start);
+    const std::string replacement = body.substr(model.start, model.group1_end - model.start) + version_bytes +
+                                    body.substr(model.group5_start, model.end - model.group5_start);
     std::string expected;
     std::size_t at = 0;
     for (const Match& line : *key_lines) {
-      expected += old_bytes.substr(at, line.start - at) + replacement;
+      expected += body.substr(at, line.start - at) + replacement;
       at = line.end;
     }
-    check_rewritten(expected + old_bytes.substr(at));
+    check_rewritten(expected + body.substr(at));
+    // A second run need not give the same text: the key lines took the first one's surroundings.
     return 0;
-  } else if (has_key_line(old_bytes)) {
+  } else if (has_key_line(body)) {
     FUZZ_CHECK(!first.asked, context);
     check_left_alone("skipped", counts.skipped_count);
     return 0;
@@ -260,29 +324,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       check_left_alone("skipped", counts.skipped_count);
       return 0;
     }
-    const std::size_t section = first_section_line(old_bytes);
-    if (section < old_bytes.size()) {
-      // After a lone CR the inserted line gets an LF, after a byte-order mark a line end of its own,
-      // so that the pattern, which starts lines only after an LF, reads the key back.
-      std::string before;
-      if (section > 0 && old_bytes[section - 1] == '\r') before = "\n";
-      if (section > 0 && old_bytes.substr(0, section) == BYTE_ORDER_MARK) before = "\r\n";
-      check_rewritten(old_bytes.substr(0, section) + before + key_line + old_bytes.substr(section));
+    const std::size_t section = first_section_line(body);
+    if (section < body.size()) {
+      // After a lone CR the inserted line gets an LF, so that the pattern, which starts lines only
+      // after an LF, reads the key back.
+      const std::string before = section > 0 && body[section - 1] == '\r' ? "\n" : "";
+      check_rewritten(body.substr(0, section) + before + key_line + body.substr(section));
     } else {
-      const std::size_t kept = old_bytes.find_last_not_of("\r\n");
-      check_rewritten(old_bytes.substr(0, kept == std::string::npos ? 0 : kept + 1) + "\r\n" + key_line);
+      const std::size_t kept = body.find_last_not_of("\r\n");
+      check_rewritten(body.substr(0, kept == std::string::npos ? 0 : kept + 1) + "\r\n" + key_line);
     }
     added = true;
   }
+  if (!modified) return 0;
 
-  // The same version again: the pattern reads the key back and nothing changes.
+  // The same version again: the pattern reads the key back and nothing changes, nothing is backed up.
   const Outcome second = update(first.manifest, version, 'n');
   const std::string again = context + "\nsecond run: " + fuzz::show_bytes(second.manifest) +
-                            (second.asked ? ", asked" : "") + ", modified " +
-                            std::to_string(second.state.modified_count);
+                            (second.asked ? ", asked" : "") + ", skipped " + std::to_string(second.state.skipped_count);
   FUZZ_CHECK(!second.asked, again);
   FUZZ_CHECK(second.manifest == first.manifest, again);
-  const std::optional<std::vector<Match>> read_back = find_key_lines(key_pattern, first.manifest);
-  if (added && read_back) FUZZ_CHECK(read_back->size() == 1 && second.state.modified_count == 1, again);
+  FUZZ_CHECK(second.state.skipped_count == 1 && !second.backed_up, again);
+  const std::optional<std::vector<Match>> read_back = find_key_lines(key_pattern, first.manifest.substr(mark.size()));
+  if (added && read_back) FUZZ_CHECK(read_back->size() == 1, again);
   return 0;
 }

@@ -170,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (operation == Operation::bytes) {
       trace += "bytes ";
       std::string expected = model.read_bytes();
-      std::string got = files::read_file_bytes(0);
+      std::string got = files::read_file_bytes(0, SIZE_MAX);
       FUZZ_CHECK(got == expected, describe(bytes, flags, trace) + "\nread: " + fuzz::show_bytes(got) +
                                       "\nexpected: " + fuzz::show_bytes(expected));
       return;

@@ -43,8 +43,14 @@ int next_match(ObjectNumber number);
 // index is out of range, or the group did not take part.
 Text get_group_text(ObjectNumber number, std::int32_t index);
 // The text with every match, left to right and without overlap, replaced by `replacement` taken
-// literally (no group references, no escapes). The empty Text for an empty number or absent text.
+// literally (no group references, no escapes). The empty Text for an empty number or absent text, and
+// when the engine stops with an error part-way, so that a partly replaced text is never handed out.
 Text replace_all(ObjectNumber number, TextView text, TextView replacement);
+// 0 when the last call of match_pattern, examine_matches, next_match or replace_all on the number
+// ended normally (a match or none); otherwise the engine's negative error code (its match or recursion
+// limit, a text too long for it, no memory), which those calls report as no match or an empty Text.
+// 0 for an empty number.
+std::int32_t get_match_error(ObjectNumber number);
 
 // UTF-8 form of a Text up to its first zero unit (unpaired surrogates become U+FFFD).
 std::string to_utf8(TextView text);

@@ -12,6 +12,9 @@ namespace pattern::detail {
 // The compiled pattern of a live number, or null.
 const pcre* compiled_pattern(runtime::ObjectNumber number);
 
+// Keeps the outcome of a search for get_match_error: 0, or the engine's negative error code.
+void set_match_error(runtime::ObjectNumber number, int error);
+
 // Bytes of the UTF-8 sequence that starts with `lead` (1 for a byte that cannot start one).
 std::size_t utf8_sequence_length(unsigned char lead);
 

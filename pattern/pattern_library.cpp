@@ -29,6 +29,7 @@ struct PatternRecord {
   std::int32_t scan_position = 0;
   std::int32_t subject_length = 0;
   std::int32_t has_match = 0;
+  std::int32_t match_error = 0;
 
   bool is_live() const { return compiled != nullptr; }
 };
@@ -46,6 +47,10 @@ namespace detail {
 const pcre* compiled_pattern(ObjectNumber number) {
   PatternRecord* record = get_pattern(number);
   return record ? record->compiled.get() : nullptr;
+}
+
+void set_match_error(ObjectNumber number, int error) {
+  if (PatternRecord* record = get_pattern(number)) record->match_error = error;
 }
 
 std::size_t utf8_sequence_length(unsigned char lead) {
@@ -103,11 +108,16 @@ int match_pattern(ObjectNumber number, TextView text) {
   if (!record) return 0;
   try {
     const std::string utf8 = to_utf8(text);
-    if (utf8.size() > INT_MAX) return 0;
+    if (utf8.size() > INT_MAX) {
+      record->match_error = PCRE_ERROR_BADLENGTH;
+      return 0;
+    }
     int result = pcre_exec(record->compiled.get(), nullptr, utf8.data(), static_cast<int>(utf8.size()), 0,
                            PCRE_NO_UTF8_CHECK, nullptr, 0);
+    record->match_error = result < 0 && result != PCRE_ERROR_NOMATCH ? result : 0;
     return result >= 0 ? 1 : 0;
   } catch (const std::bad_alloc&) {
+    record->match_error = PCRE_ERROR_NOMEMORY;
     return 0;
   }
 }
@@ -126,15 +136,20 @@ int examine_matches(ObjectNumber number, TextView text) {
   record->scan_position = 0;
   record->subject_length = 0;
   record->has_match = 0;
+  record->match_error = 0;
   try {
     if (record->offsets.empty()) record->offsets.assign(3 * (static_cast<std::size_t>(record->group_count) + 1), 0);
     std::string utf8 = to_utf8(text);
-    if (utf8.size() > INT_MAX) return 0;
+    if (utf8.size() > INT_MAX) {
+      record->match_error = PCRE_ERROR_BADLENGTH;
+      return 0;
+    }
     record->subject_length = static_cast<std::int32_t>(utf8.size());
     record->subject = std::move(utf8);
     return 1;
   } catch (const std::bad_alloc&) {
     record->subject_length = 0;
+    record->match_error = PCRE_ERROR_NOMEMORY;
     return 0;
   }
 }
@@ -150,6 +165,7 @@ int next_match(ObjectNumber number) {
   int result =
       pcre_exec(record->compiled.get(), nullptr, record->subject.data(), record->subject_length, record->scan_position,
                 PCRE_NO_UTF8_CHECK, record->offsets.data(), static_cast<int>(record->offsets.size()));
+  record->match_error = result < 0 && result != PCRE_ERROR_NOMATCH ? result : 0;
   if (result <= 0) {
     record->has_match = 0;
     return 0;
@@ -169,6 +185,11 @@ int next_match(ObjectNumber number) {
     record->scan_position = end;
   }
   return 1;
+}
+
+std::int32_t get_match_error(ObjectNumber number) {
+  PatternRecord* record = get_pattern(number);
+  return record ? record->match_error : 0;
 }
 
 Text get_group_text(ObjectNumber number, std::int32_t index) {

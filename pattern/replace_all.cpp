@@ -25,7 +25,10 @@ Text replace_all(ObjectNumber number, TextView text, TextView replacement) {
   try {
     const std::string subject = to_utf8(text);
     const std::string literal = to_utf8(replacement);
-    if (subject.size() > INT_MAX) return {};
+    if (subject.size() > INT_MAX) {
+      detail::set_match_error(number, PCRE_ERROR_BADLENGTH);
+      return {};
+    }
     const int length = static_cast<int>(subject.size());
 
     // std::string grows geometrically, which keeps a text with many matches linear.
@@ -38,7 +41,11 @@ Text replace_all(ObjectNumber number, TextView text, TextView replacement) {
                              REPLACE_OFFSETS_SIZE);
       // 0 means a match whose higher groups did not fit the vector; the whole match is still known,
       // and leaving it unreplaced would silently skip the rest of the text.
-      if (result < 0) break;
+      if (result == PCRE_ERROR_NOMATCH) break;
+      if (result < 0) {
+        detail::set_match_error(number, result);
+        return {};
+      }
       const int start = offsets[0];
       const int end = offsets[1];
       output.append(subject, static_cast<std::size_t>(position), static_cast<std::size_t>(start - position));
@@ -58,8 +65,10 @@ Text replace_all(ObjectNumber number, TextView text, TextView replacement) {
       position = start + step;
     }
     output.append(subject, static_cast<std::size_t>(position));
+    detail::set_match_error(number, 0);
     return runtime::utf8_to_utf16(output);
   } catch (const std::bad_alloc&) {
+    detail::set_match_error(number, PCRE_ERROR_NOMEMORY);
     return {};
   }
 }

@@ -22,6 +22,11 @@ inline TextView until_terminator(TextView text) noexcept {
   return end == TextView::npos ? text : text.substr(0, end);
 }
 
+// POSIX port: stands in a path Text for a backslash that belongs to a name, since the backslash
+// itself separates components there as on Windows (a private-use character, as some ports of POSIX
+// tools to Windows use for the reverse).
+inline constexpr char16_t NAME_BACKSLASH = 0xF05C;
+
 // A Text from ASCII (or Latin-1) bytes, for fixed texts and tests.
 Text text_from_latin1(std::string_view bytes);
 

@@ -1,3 +1,5 @@
+#include <array>
+#include <optional>
 #include <vector>
 
 #include "dialogs/dialogs.h"
@@ -17,6 +19,7 @@ namespace {
 
 constexpr char16_t BYTE_ORDER_MARK = 0xFEFF;
 constexpr TextView KEY = u"lastTestedNVDAVersion";
+constexpr TextView MINIMUM_KEY = u"minimumNVDAVersion";
 constexpr TextView BACKUP_ROOT = u"../manifest backups";
 constexpr TextView BACKUP_PREFIX = u"../manifest backups/";
 
@@ -41,16 +44,57 @@ std::size_t skip_blanks(TextView text, std::size_t at, std::size_t end) {
   return at;
 }
 
+bool is_digit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+// Year, major and minor (0 when missing) of a version in the form four digits, a full stop and one
+// digit, optionally a full stop and one more digit.
+using VersionNumbers = std::array<int, 3>;
+
+std::optional<VersionNumbers> read_version(TextView version) {
+  if (version.size() != 6 && version.size() != 8) return std::nullopt;
+  for (std::size_t i = 0; i < 4; ++i)
+    if (!is_digit(version[i])) return std::nullopt;
+  if (version[4] != u'.' || !is_digit(version[5])) return std::nullopt;
+  if (version.size() == 8 && (version[6] != u'.' || !is_digit(version[7]))) return std::nullopt;
+  auto digit = [&](std::size_t i) { return version[i] - u'0'; };
+  int year = ((digit(0) * 10 + digit(1)) * 10 + digit(2)) * 10 + digit(3);
+  return VersionNumbers{year, digit(5), version.size() == 8 ? digit(7) : 0};
+}
+
+// The version of a line that sets the minimum, as the screen reader's loader reads it ("0" too);
+// nothing for any other line.
+std::optional<VersionNumbers> read_minimum_line(TextView line) {
+  std::size_t at = skip_blanks(line, 0, line.size());
+  if (!line.substr(at).starts_with(MINIMUM_KEY)) return std::nullopt;
+  at = skip_blanks(line, at + MINIMUM_KEY.size(), line.size());
+  if (at == line.size() || line[at] != u'=') return std::nullopt;
+  at = skip_blanks(line, at + 1, line.size());
+  if (at < line.size() && line[at] == u'"') ++at;
+  const std::size_t value = at;
+  while (at < line.size() && (is_digit(line[at]) || line[at] == u'.')) ++at;
+  TextView number = line.substr(value, at - value);
+  if (at < line.size() && line[at] == u'"') ++at;
+  if (skip_blanks(line, at, line.size()) != line.size()) return std::nullopt;
+  if (number == u"0") return VersionNumbers{0, 0, 0};
+  return read_version(number);
+}
+
 }  // namespace
 
-bool is_valid_version(TextView version) {
-  version = runtime::until_terminator(version);
-  auto digit = [&](std::size_t i) { return version[i] >= u'0' && version[i] <= u'9'; };
-  if (version.size() != 6 && version.size() != 8) return false;
-  for (std::size_t i = 0; i < 4; ++i)
-    if (!digit(i)) return false;
-  if (version[4] != u'.' || !digit(5)) return false;
-  return version.size() == 6 || (version[6] == u'.' && digit(7));
+bool is_valid_version(TextView version) { return read_version(version).has_value(); }
+
+bool has_minimum_above(TextView text, TextView version) {
+  const std::optional<VersionNumbers> typed = read_version(version);
+  if (!typed) return false;
+  const std::size_t section = find_first_section_line(text);
+  bool above = false;
+  for_each_line(text, [&](std::size_t start, std::size_t end) {
+    if (start >= section) return false;
+    const std::optional<VersionNumbers> minimum = read_minimum_line(text.substr(start, end - start));
+    above = minimum && *minimum > *typed;
+    return !above;
+  });
+  return above;
 }
 
 bool has_key_line(TextView text) {
@@ -96,36 +140,32 @@ std::size_t find_first_section_line(TextView text) {
   return section;
 }
 
-Text make_new_manifest_text(RunState& state, TextView manifest_path) {
-  if (!files::open_file_for_reading(0, manifest_path, 2)) {
-    ++state.failed_count;
-    return Text();
-  }
-  // The manifest is read twice over the same open file: as bytes, to refuse a manifest that would not
-  // survive its conversion (invalid UTF-8, a zero byte), and as text.
-  std::string bytes = files::read_file_bytes(0);
-  bool lossless = bytes.find('\0') == std::string::npos && runtime::is_valid_utf8(bytes);
-  Text text = lossless ? runtime::utf8_to_utf16(bytes) : Text();
-  files::close_file(0);
-  if (!lossless) {
-    ++state.failed_count;
-    return Text();
-  }
+namespace {
 
-  if (are_texts_equal(text, u"")) {
-    ++state.skipped_count;
-    return Text();
-  }
-
-  if (pattern::match_pattern(0, text)) {
+// The new text of a manifest's text after its byte-order mark, or the empty Text when the manifest
+// is to be left alone (counted here).
+Text make_new_text_after_mark(RunState& state, TextView manifest_path, TextView text) {
+  // The engine may stop part-way (its match limit) at any of its searches; a manifest is then left
+  // alone rather than written with some key lines replaced and others not.
+  auto engine_failed = [&] {
+    if (pattern::get_match_error(0) == 0) return false;
+    ++state.failed_count;
+    return true;
+  };
+  const int matched = pattern::match_pattern(0, text);
+  if (engine_failed()) return Text();
+  if (matched) {
     std::int32_t count = pattern::count_pattern_groups(0);
     std::vector<Text> groups(static_cast<std::size_t>(count));
-    pattern::examine_matches(0, text);
-    pattern::next_match(0);
+    if (groups.empty() || !pattern::examine_matches(0, text) || !pattern::next_match(0)) {
+      ++state.failed_count;
+      return Text();
+    }
     for (std::int32_t i = 1; i <= count; ++i) groups[static_cast<std::size_t>(i - 1)] = pattern::get_group_text(0, i);
-    if (groups.empty()) return Text();
     Text replacement = groups.front() + state.version_text + groups.back();
-    return pattern::replace_all(0, text, replacement);
+    Text replaced = pattern::replace_all(0, text, replacement);
+    if (engine_failed()) return Text();
+    return replaced;
   }
 
   // A key line whose value the pattern cannot read is not replaced by a second key.
@@ -145,26 +185,91 @@ Text make_new_manifest_text(RunState& state, TextView manifest_path) {
   std::size_t section = find_first_section_line(text);
   if (section < text.size()) {
     // The key pattern reads a line only at the start of the text or after an LF: after a lone CR the
-    // inserted line gets the LF that makes it a line of its own, after a byte-order mark a line end.
+    // inserted line gets the LF that makes it a line of its own.
     Text before;
     if (section > 0 && text[section - 1] == u'\r') before = u"\n";
-    if (section > 0 && text[section - 1] == BYTE_ORDER_MARK) before = u"\r\n";
-    return text.substr(0, section) + before + key_line + text.substr(section);
+    return Text(text.substr(0, section)) + before + key_line + Text(text.substr(section));
   }
 
-  while (!text.empty()) {
-    if (are_texts_equal(runtime::right_of_text(text, 1), u"\n") || are_texts_equal(runtime::right_of_text(text, 1), u"\r"))
-      text = runtime::middle_of_text(text, 1, runtime::length_of_text(text) - 1);
+  Text kept(text);
+  while (!kept.empty()) {
+    if (are_texts_equal(runtime::right_of_text(kept, 1), u"\n") ||
+        are_texts_equal(runtime::right_of_text(kept, 1), u"\r"))
+      kept = runtime::middle_of_text(kept, 1, runtime::length_of_text(kept) - 1);
     else
       break;
   }
-  return text + u"\r\n" + key_line;
+  return kept + u"\r\n" + key_line;
+}
+
+// True when the text's UTF-8 form would be longer than a manifest may be.
+bool is_too_long_to_write(const Text& text) {
+  const auto limit = static_cast<std::size_t>(MAX_MANIFEST_BYTES);
+  // A unit takes at most three bytes, so only very long texts need the exact count.
+  if (text.size() <= limit / 3) return false;
+  return text.size() > limit || runtime::utf16_to_utf8(text).size() > limit;
+}
+
+}  // namespace
+
+Text make_new_manifest_text(RunState& state, TextView manifest_path) {
+  if (!files::open_file_for_reading(0, manifest_path, 2)) {
+    ++state.failed_count;
+    return Text();
+  }
+  // The manifest is read twice over the same open file: as bytes, to refuse a manifest that would not
+  // survive its conversion (invalid UTF-8, a zero byte) or that is too long for a Text, and as text.
+  // One byte past the limit tells a manifest that has grown beyond it.
+  std::string bytes = files::read_file_bytes(0, static_cast<std::size_t>(MAX_MANIFEST_BYTES) + 1);
+  bool lossless = bytes.size() <= static_cast<std::size_t>(MAX_MANIFEST_BYTES) &&
+                  bytes.find('\0') == std::string::npos && runtime::is_valid_utf8(bytes);
+  Text text = lossless ? runtime::utf8_to_utf16(bytes) : Text();
+  bytes = std::string();
+  files::close_file(0);
+  if (!lossless) {
+    ++state.failed_count;
+    return Text();
+  }
+
+  if (are_texts_equal(text, u"")) {
+    ++state.skipped_count;
+    return Text();
+  }
+
+  // The screen reader refuses an add-on whose minimum version is above its last tested version.
+  if (has_minimum_above(text, state.version_text)) {
+    ++state.skipped_count;
+    return Text();
+  }
+
+  // The rules read the text after a byte-order mark, which stays in front of the new text.
+  const bool has_mark = text[0] == BYTE_ORDER_MARK;
+  Text new_text = make_new_text_after_mark(state, manifest_path, TextView(text).substr(has_mark ? 1 : 0));
+  if (new_text.empty()) return Text();
+  if (has_mark) new_text.insert(new_text.begin(), BYTE_ORDER_MARK);
+
+  // Writing the same bytes again would only replace the backup of the text before them.
+  if (new_text == text) {
+    ++state.skipped_count;
+    return Text();
+  }
+  if (is_too_long_to_write(new_text)) {
+    ++state.failed_count;
+    return Text();
+  }
+  return new_text;
 }
 
 void update_addon_manifest(RunState& state, TextView entry_name) {
   state.manifest_path = Text(entry_name) + u"/manifest.ini";
-  if (files::query_path_size(state.manifest_path) == files::PATH_MISSING) return;
+  const std::int64_t size = files::query_path_size(state.manifest_path);
+  if (size == files::PATH_MISSING) return;
   ++state.found_count;
+  // Refused before any memory is taken for it.
+  if (size > MAX_MANIFEST_BYTES) {
+    ++state.failed_count;
+    return;
+  }
 
   state.new_manifest_text = make_new_manifest_text(state, state.manifest_path);
   if (are_texts_equal(state.new_manifest_text, u"")) return;

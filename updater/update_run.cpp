@@ -37,7 +37,8 @@ Text ask_version() {
     typed = dialogs::ask_text(u"version", message, typed);
     if (is_empty(typed) || is_valid_version(typed)) return typed;
     dialogs::show_message_box(u"Error",
-                              u"The version \"" + typed +
+                              // A zero unit would end the message where it stands.
+                              u"The version \"" + Text(runtime::until_terminator(typed)) +
                                   u"\" is not valid. Type it as year.major or year.major.minor, for example " +
                                   example + u".",
                               FLAGS_ERROR);
@@ -84,17 +85,17 @@ void run_update() {
   }
   files::finish_folder_listing(0);
 
-  dialogs::show_message_box(u"Done",
-                            format_integer(state.found_count) + u" manifests found, " +
-                                format_integer(state.skipped_count) + u" skipped, " +
-                                format_integer(state.failed_count) + u" failed, " +
-                                format_integer(state.modified_count) + u" modified.",
-                            FLAGS_INFORMATION);
+  dialogs::show_message_box(
+      u"Done",
+      format_integer(state.found_count) + u" manifests found, " + format_integer(state.skipped_count) + u" skipped, " +
+          format_integer(state.failed_count) + u" failed, " + format_integer(state.modified_count) + u" modified.",
+      FLAGS_INFORMATION);
 
   files::set_current_folder(state.addons_folder + u"..\\");
-  dialogs::show_message_box(
-      u"Info", u"Backups of the old manifests have been placed in " + files::get_current_folder() + Text(BACKUP_NOTE_AFTER_FOLDER),
-      FLAGS_INFORMATION);
+  dialogs::show_message_box(u"Info",
+                            u"Backups of the old manifests have been placed in " + files::get_current_folder() +
+                                Text(BACKUP_NOTE_AFTER_FOLDER),
+                            FLAGS_INFORMATION);
   runtime::end_program();
 }
 

@@ -12,8 +12,17 @@ using runtime::TextView;
 // The key line of a manifest: leading white space and the key up to an optional opening quote (group
 // 1), the year (2), the major (3) and the optional minor number (4), and an optional closing quote
 // with the white space up to the line end (5). Compiled with PATTERN_MULTILINE.
+//
+// The possessive runs and (*SKIP) change no match: a run before the key, "=" or a digit could only
+// give back white space, which none of them starts with, and every line start inside a run of white
+// space reaches the same key as the first one. They keep the search linear: without them each blank
+// line of a long run rescans the whole run, and long values backtrack digit by digit.
 inline constexpr char16_t MANIFEST_PATTERN[] =
-    u"^([\\s\\h]*lastTestedNVDAVersion[\\s\\h]*=[\\s\\h]*\"?)(\\d+)\\.(\\d+)(?:\\.(\\d+))?(\"?[\\s\\h]*)$";
+    u"^([\\s\\h]*+(*SKIP)lastTestedNVDAVersion[\\s\\h]*+=[\\s\\h]*+\"?)(\\d++)\\.(\\d++)(?:\\.(\\d++))?(\"?[\\s\\h]*)$";
+
+// The largest manifest, in bytes, that is read: its text and its UTF-8 form must both fit the signed
+// 32-bit lengths of Text operations and of the pattern engine.
+inline constexpr std::int64_t MAX_MANIFEST_BYTES = 0x7FFFFFFF;
 
 // The values of one run.
 struct RunState {
@@ -40,8 +49,14 @@ void update_addon_manifest(RunState& state, TextView entry_name);
 Text make_new_manifest_text(RunState& state, TextView manifest_path);
 
 // True for a version that the screen reader accepts and the key pattern reads back: four ASCII digits,
-// a full stop and one digit, optionally a full stop and one more digit.
+// a full stop and one digit, optionally a full stop and one more digit. Every unit counts: a zero
+// unit anywhere makes the version invalid.
 bool is_valid_version(TextView version);
+
+// True when a line before the first section sets minimumNVDAVersion to a version (0, or year.major
+// with an optional .minor) above `version`, a valid version: the screen reader would refuse the
+// add-on once its last tested version is below its minimum.
+bool has_minimum_above(TextView text, TextView version);
 
 // True when a line of the text, after leading spaces and tabs (and a byte-order mark at the very
 // start), begins with the key followed by optional spaces or tabs and "=".

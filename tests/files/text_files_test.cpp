@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -268,19 +269,20 @@ TEST_F(TextFiles, ReadsCrossTheBufferBoundary) {
     EXPECT_EQ(files::read_file_text(0, 0), u"");
     ASSERT_NE(files::open_file_for_reading(0, path("big.txt"), UTF8 | buffering), 0);
     EXPECT_EQ(files::read_file_text(0, 0), lines[0]);
-    EXPECT_EQ(files::read_file_bytes(0), bytes.substr(bytes.find('\n') + 1));
+    EXPECT_EQ(files::read_file_bytes(0, SIZE_MAX), bytes.substr(bytes.find('\n') + 1));
     EXPECT_EQ(files::close_file(0), 1);
   }
 }
 
-TEST_F(TextFiles, ReadFileBytesKeepsZeroBytesAndConvertsNothing) {
-  const std::string bytes = std::string("a\0\xFF\r\n", 5) + std::string(5000, 'z');
+TEST_F(TextFiles, ReadFileBytesKeepsZeroBytesConvertsNothingAndStopsAtItsLimit) {
+  const std::string bytes = std::string("a\0\xFF\r\n", 5) + std::string(9000, 'z');
   for (std::int32_t buffering : BUFFERINGS) {
     SCOPED_TRACE(buffering);
     ASSERT_NE(files::open_file_for_reading(0, with_bytes("raw.bin", bytes), UTF8 | buffering), 0);
     EXPECT_EQ(files::read_file_text(0, 0), u"a");
-    EXPECT_EQ(files::read_file_bytes(0), bytes.substr(2));
-    EXPECT_EQ(files::read_file_bytes(0), "");
+    EXPECT_EQ(files::read_file_bytes(0, 4097), bytes.substr(2, 4097));
+    EXPECT_EQ(files::read_file_bytes(0, SIZE_MAX), bytes.substr(4099));
+    EXPECT_EQ(files::read_file_bytes(0, SIZE_MAX), "");
     EXPECT_EQ(files::close_file(0), 1);
   }
 }
@@ -340,7 +342,7 @@ TEST_F(TextFiles, ANumberThatIsNotOpenGivesEmptyResults) {
   for (files::ObjectNumber number : {0, 7, 40, -5}) {
     SCOPED_TRACE(number);
     EXPECT_EQ(files::read_file_text(number, files::READ_WHOLE_FILE), u"");
-    EXPECT_EQ(files::read_file_bytes(number), "");
+    EXPECT_EQ(files::read_file_bytes(number, SIZE_MAX), "");
     EXPECT_EQ(files::write_file_text(number, u"x"), 0);
     EXPECT_EQ(files::close_file(number), 0);
     EXPECT_EQ(files::is_file_open(number), 0);

@@ -12,11 +12,12 @@ using namespace pattern;
 
 using Groups = std::array<const char16_t*, 5>;
 
-class ManifestPatternTest : public PatternTest {
+// Every case runs with the updater's pattern and with its plain form.
+class ManifestPatternTest : public PatternTest, public ::testing::WithParamInterface<const char16_t*> {
  protected:
   void SetUp() override {
     PatternTest::SetUp();
-    ASSERT_NE(compile_pattern(0, TEST_MANIFEST_PATTERN, PATTERN_MULTILINE), 0);
+    ASSERT_NE(compile_pattern(0, GetParam(), PATTERN_MULTILINE), 0);
   }
 
   // The groups of the first match, as the updater reads them.
@@ -29,9 +30,9 @@ class ManifestPatternTest : public PatternTest {
   }
 };
 
-TEST_F(ManifestPatternTest, HasFiveGroups) { EXPECT_EQ(count_pattern_groups(0), 5); }
+TEST_P(ManifestPatternTest, HasFiveGroups) { EXPECT_EQ(count_pattern_groups(0), 5); }
 
-TEST_F(ManifestPatternTest, KeyLineGivesItsFiveGroups) {
+TEST_P(ManifestPatternTest, KeyLineGivesItsFiveGroups) {
   struct Case {
     const char* name;
     const char16_t* text;
@@ -54,6 +55,12 @@ TEST_F(ManifestPatternTest, KeyLineGivesItsFiveGroups) {
       {"blank line above",
        u"a = 1\n\nlastTestedNVDAVersion = 2019.3",
        {u"\nlastTestedNVDAVersion = ", u"2019", u"3", u"", u""}},
+      {"blank lines that end in another line above",
+       u"a = 1\n\n \n\t\nb = 2\n\n lastTestedNVDAVersion = 2019.3",
+       {u"\n lastTestedNVDAVersion = ", u"2019", u"3", u"", u""}},
+      {"a key line cut short above",
+       u"lastTestedNVDAVersion = 2019.3.\nlastTestedNVDAVersion\n=\n\nlastTestedNVDAVersion = 2020.1",
+       {u"\nlastTestedNVDAVersion = ", u"2020", u"1", u"", u""}},
       {"indented", u"  \tlastTestedNVDAVersion = 1.2", {u"  \tlastTestedNVDAVersion = ", u"1", u"2", u"", u""}},
       {"last line with LF",
        u"a = 1\nlastTestedNVDAVersion = 2019.3\n",
@@ -83,7 +90,7 @@ TEST_F(ManifestPatternTest, KeyLineGivesItsFiveGroups) {
   }
 }
 
-TEST_F(ManifestPatternTest, LinesThatAreNotAPlainVersionDoNotMatch) {
+TEST_P(ManifestPatternTest, LinesThatAreNotAPlainVersionDoNotMatch) {
   struct Case {
     const char* name;
     const char16_t* text;
@@ -106,7 +113,7 @@ TEST_F(ManifestPatternTest, LinesThatAreNotAPlainVersionDoNotMatch) {
   for (const auto& c : cases) EXPECT_EQ(match_pattern(0, c.text), 0) << c.name;
 }
 
-TEST_F(ManifestPatternTest, SeveralKeyLinesAreSeparateMatchesInOrder) {
+TEST_P(ManifestPatternTest, SeveralKeyLinesAreSeparateMatchesInOrder) {
   const char16_t* text = u"lastTestedNVDAVersion = 2019.3\r\nname = x\r\nlastTestedNVDAVersion = \"2020.4.1\"\r\n";
   ASSERT_EQ(examine_matches(0, text), 1);
   ASSERT_EQ(next_match(0), 1);
@@ -119,7 +126,7 @@ TEST_F(ManifestPatternTest, SeveralKeyLinesAreSeparateMatchesInOrder) {
   EXPECT_EQ(next_match(0), 0);
 }
 
-TEST_F(ManifestPatternTest, UpdaterRewriteReplacesEveryKeyLineAndKeepsTheRest) {
+TEST_P(ManifestPatternTest, UpdaterRewriteReplacesEveryKeyLineAndKeepsTheRest) {
   const char16_t* text =
       u"name = caf\u00E9\r\nlastTestedNVDAVersion = \"2019.3\"\r\nsummary = \U0001F600\r\n"
       u"lastTestedNVDAVersion = 2020.1.5\r\nurl = z\r\n";
@@ -149,7 +156,7 @@ std::string expected_rewrite(const std::string& manifest, const std::string& ver
   return out;
 }
 
-TEST_F(ManifestPatternTest, RealManifestsKeepEverythingButTheVersion) {
+TEST_P(ManifestPatternTest, RealManifestsKeepEverythingButTheVersion) {
   SKIP_WITHOUT_SHARED_DIR();
   int rewritten = 0;
   for (const char* folder : {"manifests", "manifests-crlf-reconstructed"}) {
@@ -175,5 +182,8 @@ TEST_F(ManifestPatternTest, RealManifestsKeepEverythingButTheVersion) {
   }
   EXPECT_GT(rewritten, 30);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothForms, ManifestPatternTest,
+                         ::testing::Values(TEST_MANIFEST_PATTERN, PLAIN_MANIFEST_PATTERN));
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include <pcre.h>
+
 #include <string>
 #include <vector>
 
@@ -168,6 +170,32 @@ TEST_F(PatternTest, GroupsComeBackAsUtf16) {
   ASSERT_EQ(examine_matches(0, unpaired), 1);
   ASSERT_EQ(next_match(0), 1);
   EXPECT_EQ(get_group_text(0, 1), u"\uFFFD");
+}
+
+TEST_F(PatternTest, AnEngineErrorIsReportedAndGivesNoMatchAndNoPartialReplacement) {
+  // Nested runs that backtrack exponentially before the b: the engine stops at its match limit.
+  const Text stuck = u"c" + Text(30, u'a') + u"b";
+  ASSERT_NE(compile_pattern(0, u"c|(a+)+$", 0), 0);
+  EXPECT_EQ(get_match_error(0), 0);
+  EXPECT_EQ(match_pattern(0, stuck.substr(1)), 0);
+  EXPECT_EQ(get_match_error(0), PCRE_ERROR_MATCHLIMIT);
+  EXPECT_EQ(match_pattern(0, u"xaa"), 1);
+  EXPECT_EQ(get_match_error(0), 0);
+
+  ASSERT_EQ(examine_matches(0, stuck), 1);
+  EXPECT_EQ(next_match(0), 1);
+  EXPECT_EQ(get_match_error(0), 0);
+  EXPECT_EQ(next_match(0), 0);
+  EXPECT_EQ(get_match_error(0), PCRE_ERROR_MATCHLIMIT);
+  ASSERT_EQ(examine_matches(0, u"aa"), 1);
+  EXPECT_EQ(get_match_error(0), 0);
+
+  // The c before the stuck run is a match already replaced when the engine gives up.
+  EXPECT_EQ(replace_all(0, stuck, u"-"), u"");
+  EXPECT_EQ(get_match_error(0), PCRE_ERROR_MATCHLIMIT);
+  EXPECT_EQ(replace_all(0, u"caa", u"-"), u"--");
+  EXPECT_EQ(get_match_error(0), 0);
+  EXPECT_EQ(get_match_error(5), 0);
 }
 
 TEST(Utf8RangeToText, GivesTheRangeOrNothing) {

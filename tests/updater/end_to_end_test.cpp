@@ -41,8 +41,10 @@ struct Scripted {
   bool add_key = true;
   Answer operator()(const Dialog& dialog) const {
     switch (dialog.kind) {
-      case Dialog::Kind::input: return {Answer::Kind::type, version};
-      case Dialog::Kind::chooser: return {Answer::Kind::cancel, {}};
+      case Dialog::Kind::input:
+        return {Answer::Kind::type, version};
+      case Dialog::Kind::chooser:
+        return {Answer::Kind::cancel, {}};
       case Dialog::Kind::message:
         if (!dialog.yes_no) return {Answer::Kind::enter, {}};
         if (dialog.text == CONFIRMATION) return {Answer::Kind::yes, {}};
@@ -174,7 +176,8 @@ TEST_F(EndToEnd, WorkedExamplesAreRewrittenByteForByteAndBackedUp) {
   EXPECT_EQ(backup("sample"), replaced_before);
   EXPECT_EQ(manifest("second"), "someKey = some value\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
   EXPECT_EQ(backup("second"), appended_before);
-  EXPECT_EQ(questions, std::vector<std::u16string>{u"Last tested version key not found in second/manifest.ini. Add it?"});
+  EXPECT_EQ(questions,
+            std::vector<std::u16string>{u"Last tested version key not found in second/manifest.ini. Add it?"});
 
   EXPECT_EQ(summary(result), counts(2, 0, 0, 2));
   ASSERT_GE(result.dialogs.size(), 2u);
@@ -244,15 +247,23 @@ TEST_F(EndToEnd, KeyLineVariantsAreRewrittenAsTheKeyPatternReadsThem) {
        // Every key line takes the first one's surroundings: here its empty end instead of a final LF.
        "lastTestedNVDAVersion = 2036.1.1\nx = 1\nlastTestedNVDAVersion = 2036.1.1"},
       {"a = 1\n\nlastTestedNVDAVersion = 2019.3", "a = 1\n\nlastTestedNVDAVersion = 2036.1.1"},
-      {"\xEF\xBB\xBFname = x\nlastTestedNVDAVersion = 2023.1\n", "\xEF\xBB\xBFname = x\nlastTestedNVDAVersion = 2036.1.1\n"},
+      {"\xEF\xBB\xBFname = x\nlastTestedNVDAVersion = 2023.1\n",
+       "\xEF\xBB\xBFname = x\nlastTestedNVDAVersion = 2036.1.1\n"},
       {"name = \xC3\xA9t\xC3\xA9\r\nlastTestedNVDAVersion = 2023.1.0\r\n",
        "name = \xC3\xA9t\xC3\xA9\r\nlastTestedNVDAVersion = 2036.1.1\r\n"},
+      // The byte-order mark stays in front; the key line right after it is read like any other.
+      {"\xEF\xBB\xBFlastTestedNVDAVersion = 2023.1\nname = x",
+       "\xEF\xBB\xBFlastTestedNVDAVersion = 2036.1.1\nname = x"},
+      {"\xEF\xBB\xBF\r\nlastTestedNVDAVersion = 2023.1\r\n", "\xEF\xBB\xBF\r\nlastTestedNVDAVersion = 2036.1.1\r\n"},
+      // An old key line behind a long run of blank lines and another line.
+      {"a = 1\n" + std::string(20000, '\n') + "b = 2\nlastTestedNVDAVersion = 2023.1\n",
+       "a = 1\n" + std::string(20000, '\n') + "b = 2\nlastTestedNVDAVersion = 2036.1.1\n"},
   };
   int index = 0;
   for (const auto& c : cases) add_addon("case" + std::to_string(index++), c.before);
   RunResult result = program.run(Scripted{});
   expect_clean_exit(result);
-  EXPECT_EQ(summary(result), counts(5, 0, 0, 5));
+  EXPECT_EQ(summary(result), counts(8, 0, 0, 8));
   index = 0;
   for (const auto& c : cases) {
     std::string name = "case" + std::to_string(index++);
@@ -270,23 +281,30 @@ TEST_F(EndToEnd, ThreeNumbersAreReplacedByTwo) {
 
 TEST_F(EndToEnd, AppendedKeysFollowTheTextAfterItsLineEndsAreStripped) {
   add_addon("lflf", "name = x\n\n");
-  add_addon("bom", "\xEF\xBB\xBFlastTestedNVDAVersion = 2023.1\nname = x");
   add_addon("trailing", "name = x \t");
+  add_addon("bom only", "\xEF\xBB\xBF");
   RunResult result = program.run(Scripted{});
   expect_clean_exit(result);
   EXPECT_EQ(manifest("lflf"), "name = x\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
-  // The byte-order mark hides the key from the pattern but not from the check for an existing key.
-  EXPECT_EQ(manifest("bom"), "\xEF\xBB\xBFlastTestedNVDAVersion = 2023.1\nname = x");
   EXPECT_EQ(manifest("trailing"), "name = x \t\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
-  EXPECT_EQ(summary(result), counts(3, 1, 0, 2));
+  EXPECT_EQ(manifest("bom only"), "\xEF\xBB\xBF\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
+  EXPECT_EQ(summary(result), counts(3, 0, 0, 3));
 }
 
-TEST_F(EndToEnd, ASecondRunReplacesTheBackups) {
+TEST_F(EndToEnd, ASecondRunReplacesTheBackupsButOneWithNothingToChangeKeepsThem) {
   add_addon("one", "lastTestedNVDAVersion = 2023.1\r\n");
+  add_addon("two", "lastTestedNVDAVersion = 2025.2\nname = x\nlastTestedNVDAVersion = 2023.1\nx = 1\n");
   expect_clean_exit(program.run(Scripted{u"2024.1"}));
   expect_clean_exit(program.run(Scripted{u"2025.2"}));
   EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2025.2\r\n");
   EXPECT_EQ(backup("one"), "lastTestedNVDAVersion = 2024.1\r\n");
+
+  RunResult same = program.run(Scripted{u"2025.2"});
+  expect_clean_exit(same);
+  EXPECT_EQ(summary(same), counts(2, 2, 0, 0));
+  EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2025.2\r\n");
+  EXPECT_EQ(backup("one"), "lastTestedNVDAVersion = 2024.1\r\n");
+  EXPECT_EQ(backup("two"), "lastTestedNVDAVersion = 2024.1\nname = x\nlastTestedNVDAVersion = 2024.1\nx = 1\n");
 }
 
 TEST_F(EndToEnd, ABackupFailureEndsTheRunAfterTheAddonsBeforeIt) {
@@ -310,26 +328,58 @@ TEST_F(EndToEnd, ABackupFailureEndsTheRunAfterTheAddonsBeforeIt) {
         << order[i];
 }
 
-TEST_F(EndToEnd, ManifestsThatWouldNotSurviveTheirReadingAreLeftAlone) {
-  const std::string latin1 = "name = \xE9t\xE9\r\nlastTestedNVDAVersion = 2023.1\r\n";
-  const std::string stray = "name = \x92quote\x92\r\nlastTestedNVDAVersion = 2023.1\r\n";
-  const std::string zero = std::string("lastTestedNVDAVersion = 2023.1\r\n\0tail", 37);
-  const std::string utf16 = std::string("\xFF\xFEn\0a\0", 6);
-  add_addon("latin1", latin1);
-  add_addon("stray", stray);
-  add_addon("zero", zero);
-  add_addon("utf16", utf16);
+TEST_F(EndToEnd, ManifestsThatCannotBeReadOrRewrittenWholeAreLeftAlone) {
+  const std::string key = "lastTestedNVDAVersion = 2023.1";
+  // Past the pattern engine's match limit: the run of blanks after the version, which its search
+  // gives back one by one, has no line end.
+  const std::string endless_blanks = std::string(10'500'000, ' ') + "x\r\n";
+  const std::map<std::string, std::string> unreadable = {
+      {"latin1", "name = \xE9t\xE9\r\n" + key + "\r\n"},
+      {"stray", "name = \x92quote\x92\r\n" + key + "\r\n"},
+      {"zero", key + std::string("\r\n\0tail", 7)},
+      {"utf16", std::string("\xFF\xFEn\0a\0", 6)},
+      {"engine stops matching", key + endless_blanks},
+      {"engine stops replacing", key + "\r\n" + key + endless_blanks},
+  };
+  for (const auto& [name, bytes] : unreadable) add_addon(name, bytes);
+  // Too long for a Text, one byte over the limit and one 32-bit length further; sparse, so cheap.
+  const std::uintmax_t too_large[] = {0x80000000u, 0x100000000u + key.size()};
+  for (std::uintmax_t size : too_large) {
+    std::string name = "size " + std::to_string(size);
+    add_addon(name, key + "\r\n");
+    fs::resize_file(addons() / name / "manifest.ini", size);
+  }
   RunResult result = program.run([&](const Dialog& dialog) {
     if (dialog.yes_no && dialog.text != CONFIRMATION) ADD_FAILURE() << "asked about " << utf8(dialog.text);
     return Scripted{}(dialog);
   });
   expect_clean_exit(result);
-  EXPECT_EQ(summary(result), counts(4, 0, 4, 0));
-  EXPECT_EQ(manifest("latin1"), latin1);
-  EXPECT_EQ(manifest("stray"), stray);
-  EXPECT_EQ(manifest("zero"), zero);
-  EXPECT_EQ(manifest("utf16"), utf16);
+  EXPECT_EQ(summary(result), counts(8, 0, 8, 0));
+  for (const auto& [name, bytes] : unreadable) EXPECT_TRUE(manifest(name) == bytes) << name;
+  for (std::uintmax_t size : too_large)
+    EXPECT_EQ(fs::file_size(addons() / ("size " + std::to_string(size)) / "manifest.ini"), size);
   EXPECT_FALSE(fs::exists(backups()));
+}
+
+TEST_F(EndToEnd, AMinimumVersionAboveTheTypedOneLeavesTheManifestAlone) {
+  const std::string above = "minimumNVDAVersion = 2036.2\r\nlastTestedNVDAVersion = 2023.1\r\n";
+  const std::string above_no_key = "name = x\nminimumNVDAVersion = \"2037.1.0\"\n";
+  add_addon("above", above);
+  add_addon("above, no key", above_no_key);
+  add_addon("equal", "minimumNVDAVersion = 2036.1.1\nlastTestedNVDAVersion = 2023.1\n");
+  add_addon("in a section", "lastTestedNVDAVersion = 2023.1\n[compat]\nminimumNVDAVersion = 2040.1\n");
+  RunResult result = program.run([&](const Dialog& dialog) {
+    if (dialog.yes_no && dialog.text != CONFIRMATION) ADD_FAILURE() << "asked about " << utf8(dialog.text);
+    return Scripted{}(dialog);
+  });
+  expect_clean_exit(result);
+  EXPECT_EQ(summary(result), counts(4, 2, 0, 2));
+  EXPECT_EQ(manifest("above"), above);
+  EXPECT_EQ(manifest("above, no key"), above_no_key);
+  EXPECT_FALSE(fs::exists(backups() / "above"));
+  EXPECT_FALSE(fs::exists(backups() / "above, no key"));
+  EXPECT_EQ(manifest("equal"), "minimumNVDAVersion = 2036.1.1\nlastTestedNVDAVersion = 2036.1.1\n");
+  EXPECT_EQ(manifest("in a section"), "lastTestedNVDAVersion = 2036.1.1\n[compat]\nminimumNVDAVersion = 2040.1\n");
 }
 
 TEST_F(EndToEnd, AnInvalidVersionIsRefusedAndOfferedAgain) {
@@ -374,13 +424,15 @@ TEST_F(EndToEnd, AnAddedKeyGoesBeforeTheFirstSectionWhereTheNextRunReadsIt) {
   add_addon("sections", "name = x\r\ndescription = \"\"\"two\r\n[lines]\"\"\"\r\n[compat]\r\nminimum = 1\r\n");
   add_addon("lone cr", "name = x\r[s]\r");
   add_addon("bom", "\xEF\xBB\xBF[s]\n");
+  add_addon("bom lone cr", "\xEF\xBB\xBFname = x\r[s]");
   RunResult result = program.run(Scripted{});
   expect_clean_exit(result);
   EXPECT_EQ(manifest("sections"),
             "name = x\r\ndescription = \"\"\"two\r\n[lines]\"\"\"\r\nlastTestedNVDAVersion = 2036.1.1\r\n[compat]\r\n"
             "minimum = 1\r\n");
   EXPECT_EQ(manifest("lone cr"), "name = x\r\nlastTestedNVDAVersion = 2036.1.1\r\n[s]\r");
-  EXPECT_EQ(manifest("bom"), "\xEF\xBB\xBF\r\nlastTestedNVDAVersion = 2036.1.1\r\n[s]\n");
+  EXPECT_EQ(manifest("bom"), "\xEF\xBB\xBFlastTestedNVDAVersion = 2036.1.1\r\n[s]\n");
+  EXPECT_EQ(manifest("bom lone cr"), "\xEF\xBB\xBFname = x\r\nlastTestedNVDAVersion = 2036.1.1\r\n[s]");
 
   // The next run finds every added key and rewrites it without asking again.
   RunResult again = program.run([](const Dialog& dialog) {
@@ -388,19 +440,31 @@ TEST_F(EndToEnd, AnAddedKeyGoesBeforeTheFirstSectionWhereTheNextRunReadsIt) {
     return Scripted{u"2037.2"}(dialog);
   });
   expect_clean_exit(again);
-  EXPECT_EQ(summary(again), counts(3, 0, 0, 3));
+  EXPECT_EQ(summary(again), counts(4, 0, 0, 4));
   EXPECT_EQ(manifest("lone cr"), "name = x\r\nlastTestedNVDAVersion = 2037.2\r\n[s]\r");
-  EXPECT_EQ(manifest("bom"), "\xEF\xBB\xBF\r\nlastTestedNVDAVersion = 2037.2\r\n[s]\n");
+  EXPECT_EQ(manifest("bom"), "\xEF\xBB\xBFlastTestedNVDAVersion = 2037.2\r\n[s]\n");
 }
 
 }  // namespace
 
 namespace {
 
-// What the rules give for one manifest answered Yes, worked out line by line: every key line the
-// pattern reads takes the version between the first key line's prefix and suffix; without one, a
-// key line it cannot read leaves the manifest alone, and otherwise the key goes before the first
-// section or after the text.
+// The year, major and minor number of a version (a missing minor is 0).
+std::vector<int> version_numbers(const std::string& version) {
+  std::vector<int> numbers;
+  for (std::size_t at = 0; at < version.size(); at = version.find('.', at) + 1) {
+    numbers.push_back(std::stoi(version.substr(at)));
+    if (version.find('.', at) == std::string::npos) break;
+  }
+  numbers.resize(3);
+  return numbers;
+}
+
+// What the rules give for one manifest answered Yes, worked out line by line: a minimum version above
+// the typed one before the first section leaves the manifest alone; every key line the pattern reads
+// takes the version between the first key line's prefix and suffix; without one, a key line it
+// cannot read leaves the manifest alone, and otherwise the key goes before the first section or after
+// the text.
 std::string expected_rewrite(const std::string& old, const std::string& version) {
   if (old.empty() || old.find('\0') != std::string::npos || !runtime::is_valid_utf8(old)) return old;
   std::vector<std::string> lines;  // each with its line end
@@ -410,7 +474,16 @@ std::string expected_rewrite(const std::string& old, const std::string& version)
     lines.push_back(old.substr(start, end - start));
     start = end;
   }
-  static const std::regex key_line(R"(^([ \t\r\f\v]*lastTestedNVDAVersion[ \t\r\f\v]*=[ \t\r\f\v]*"?)[0-9]+\.[0-9]+(?:\.[0-9]+)?("?[ \t\r\f\v]*\n?)$)");
+  static const std::regex section(R"(^[ \t]*\[)");
+  static const std::regex minimum(
+      R"re(^[ \t]*minimumNVDAVersion[ \t]*=[ \t]*"?(0|[0-9]{4}\.[0-9](\.[0-9])?)"?[ \t]*\r?\n?$)re");
+  for (const auto& line : lines) {
+    if (std::regex_search(line, section)) break;
+    std::smatch match;
+    if (std::regex_match(line, match, minimum) && version_numbers(match[1]) > version_numbers(version)) return old;
+  }
+  static const std::regex key_line(
+      R"(^([ \t\r\f\v]*lastTestedNVDAVersion[ \t\r\f\v]*=[ \t\r\f\v]*"?)[0-9]+\.[0-9]+(?:\.[0-9]+)?("?[ \t\r\f\v]*\n?)$)");
   std::string prefix, suffix;
   bool matched = false;
   for (const auto& line : lines) {
@@ -429,7 +502,6 @@ std::string expected_rewrite(const std::string& old, const std::string& version)
   static const std::regex unreadable_key(R"(^(\xEF\xBB\xBF)?[ \t]*lastTestedNVDAVersion[ \t]*=)");
   for (const auto& line : lines)
     if (std::regex_search(line, unreadable_key)) return old;
-  static const std::regex section(R"(^[ \t]*\[)");
   std::size_t offset = 0;
   bool in_triple_quotes = false;
   for (const auto& line : lines) {
@@ -450,24 +522,27 @@ TEST_F(EndToEnd, RealManifestsAreRewrittenByTheRules) {
   for (const char* folder : {"manifests", "manifests-crlf-reconstructed"}) {
     for (const auto& entry : fs::directory_iterator(test_support::shared_dir() / "corpus" / folder)) {
       if (entry.path().extension() != ".ini") continue;
-      std::string name = std::string(folder == std::string("manifests") ? "lf-" : "crlf-") + entry.path().stem().string();
+      std::string name =
+          std::string(folder == std::string("manifests") ? "lf-" : "crlf-") + entry.path().stem().string();
       before[name] = read_bytes(entry.path());
       add_addon(name, before[name]);
     }
   }
   ASSERT_GE(before.size(), 47u);
-  RunResult result = program.run(Scripted{});
+  // A version that some of the manifests' minimum versions lie above.
+  RunResult result = program.run(Scripted{u"2025.2"});
   expect_clean_exit(result);
   int modified = 0;
   for (const auto& [name, old] : before) {
-    std::string expected = expected_rewrite(old, "2036.1.1");
+    std::string expected = expected_rewrite(old, "2025.2");
     EXPECT_EQ(manifest(name), expected) << name;
     if (expected != old) {
       ++modified;
       EXPECT_EQ(backup(name), old) << name;
     }
   }
-  EXPECT_EQ(summary(result), counts(static_cast<int>(before.size()), static_cast<int>(before.size()) - modified, 0, modified));
+  EXPECT_EQ(summary(result),
+            counts(static_cast<int>(before.size()), static_cast<int>(before.size()) - modified, 0, modified));
 }
 
 }  // namespace

@@ -4,22 +4,59 @@
 
 namespace {
 
+using namespace std::string_view_literals;
 using updater::find_first_section_line;
 using updater::has_key_line;
+using updater::has_minimum_above;
 using updater::is_valid_version;
 
 TEST(VersionCheck, AcceptsYearMajorAndOptionalMinorOnly) {
   struct Case {
-    const char16_t* version;
+    std::u16string_view version;
     bool valid;
   } cases[] = {
-      {u"2024.1", true},     {u"2036.1.1", true},  {u"2024.10", false},  {u"2024.1.10", false},
-      {u"24.1", false},      {u"20244.1", false},  {u"2024", false},     {u"2024.", false},
-      {u"2024.1.", false},   {u"2024.1.1.1", false}, {u"abc", false},  {u" 2024.1", false},
-      {u"2024.1 ", false},   {u"\"2024.1\"", false}, {u"2024,1", false}, {u"\uff12024.1", false},
-      {u"\u0662024.1", false}, {u"", false},
+      {u"2024.1", true},         {u"2036.1.1", true},    {u"2024.10", false},    {u"2024.1.10", false},
+      {u"24.1", false},          {u"20244.1", false},    {u"2024", false},       {u"2024.", false},
+      {u"2024.1.", false},       {u"2024.1.1.1", false}, {u"abc", false},        {u" 2024.1", false},
+      {u"2024.1 ", false},       {u"\"2024.1\"", false}, {u"2024,1", false},     {u"\uff12024.1", false},
+      {u"\u0662024.1", false},   {u"", false},           {u"2036.1\0"sv, false}, {u"2036.1\0.1"sv, false},
+      {u"2036.1.1\0x"sv, false}, {u"\0"sv, false},
   };
-  for (const auto& c : cases) EXPECT_EQ(is_valid_version(c.version), c.valid) << std::u16string_view(c.version).size();
+  for (const auto& c : cases) EXPECT_EQ(is_valid_version(c.version), c.valid) << c.version.size();
+}
+
+TEST(MinimumVersion, OnlyALoaderVersionAboveTheTypedOneBeforeAnySectionCounts) {
+  struct Case {
+    std::u16string_view text;
+    bool above;  // with 2036.1.1 typed
+  } cases[] = {
+      {u"minimumNVDAVersion = 2036.2\nlastTestedNVDAVersion = 2023.1\n", true},
+      {u"minimumNVDAVersion = 2037.0", true},
+      {u"minimumNVDAVersion = 2036.1.2\r\n", true},
+      {u"\ufeff \tminimumNVDAVersion\t=  \"2040.1\" \t\r\n[compat]\n", true},
+      {u"name = x\rminimumNVDAVersion=2040.1\"", true},
+      {u"minimumNVDAVersion = \"2040.1\nx = 1\nminimumNVDAVersion = 2020.1\n", true},
+      {u"minimumNVDAVersion = 2036.1.1\n", false},
+      {u"minimumNVDAVersion = 2036.1\n", false},
+      {u"minimumNVDAVersion = 2019.3\n", false},
+      {u"minimumNVDAVersion = 0\n", false},
+      {u"minimumNVDAVersion = None\n", false},
+      {u"minimumNVDAVersion = 2040.10\n", false},
+      {u"minimumNVDAVersion = 2040.1.1.1\n", false},
+      {u"minimumNVDAVersion = 2040.1 # later\n", false},
+      {u"minimumNVDAVersion = 2040\n", false},
+      {u"minimumnvdaversion = 2040.1\n", false},
+      {u"x minimumNVDAVersion = 2040.1\n", false},
+      {u"minimumNVDAVersion = \uff12040.1\n", false},
+      {u"[compat]\nminimumNVDAVersion = 2040.1\n", false},
+      {u"name = x\n[compat]\nminimumNVDAVersion = 2040.1\n", false},
+      {u"description = \"\"\"one\n[two]\"\"\"\nminimumNVDAVersion = 2040.1\n", true},
+      {u"name = x\n\ufeffminimumNVDAVersion = 2040.1\n", false},
+      {u"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(has_minimum_above(c.text, u"2036.1.1"), c.above) << c.text.size();
+  EXPECT_TRUE(has_minimum_above(u"minimumNVDAVersion = 2036.1.1", u"2036.1"));
+  EXPECT_FALSE(has_minimum_above(u"minimumNVDAVersion = 0000.0", u"0000.0"));
 }
 
 TEST(KeyLineWithoutMatch, FindsAKeyLineThePatternCannotRead) {
