@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -183,7 +184,9 @@ std::u16string ProgramDriver::folder_text(const std::filesystem::path& folder) {
 }
 
 RunResult ProgramDriver::run(const Responder& responder) {
-  std::string program = QUILLBROOK_PROGRAM;
+  // QUILLBROOK_PROGRAM in the environment names another build of the program, such as the packaged one.
+  const char* other = std::getenv("QUILLBROOK_PROGRAM");
+  std::string program = other && *other ? other : QUILLBROOK_PROGRAM;
   if (!program.empty() && program[0] == '/') program = "Z:" + program;
   std::wstring command = L"\"" + std::filesystem::path(program).make_preferred().wstring() + L"\"";
   STARTUPINFOW startup{};
