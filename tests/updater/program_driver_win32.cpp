@@ -432,8 +432,12 @@ std::u16string ProgramDriver::folder_text(const std::filesystem::path& folder) {
 
 RunResult ProgramDriver::run(const Responder& responder) {
   ScopedCom com;
-  std::wstring command =
-      L"\"" + windows_path(program_.empty() ? std::filesystem::path(QUILLBROOK_PROGRAM) : program_) + L"\"";
+  // QUILLBROOK_PROGRAM in the environment names another build of the program, such as the packaged one.
+  const char* other = std::getenv("QUILLBROOK_PROGRAM");
+  std::filesystem::path program = !program_.empty() ? program_
+                                  : other && *other ? std::filesystem::path(other)
+                                                    : std::filesystem::path(QUILLBROOK_PROGRAM);
+  std::wstring command = L"\"" + windows_path(program) + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
