@@ -23,6 +23,7 @@ struct Accessible {
 // (Windows only; the terminal port fills none of it).
 struct Speech {
   bool foreground_event = false;  // EVENT_SYSTEM_FOREGROUND was raised for the dialog
+  std::u16string caption;         // the dialog's title bar
   std::u16string name;            // the dialog's accessible name
   int focus_id = -1;              // control id of the control with the keyboard focus, once settled
   std::u16string focus_class;     // its window class

@@ -125,12 +125,12 @@ RunResult ProgramDriver::run(const Responder& responder) {
       lines.pop_back();  // the chooser asks again
     } else if (prompt == "> " && !lines.empty() && lines.back() == CHOOSER_TITLE) {
       add_ok_boxes(result, lines, lines.size() - 1);
-      current = Dialog{Dialog::Kind::chooser, utf16(lines.back()), u"", false, false};
+      current = Dialog{Dialog::Kind::chooser, utf16(lines.back()), u"", false, false, {}};
       result.dialogs.push_back(current);
     } else if (lines.size() >= 2) {
       add_ok_boxes(result, lines, lines.size() - 2);
       current = Dialog{prompt == "> " ? Dialog::Kind::input : Dialog::Kind::message, utf16(lines[lines.size() - 2]),
-                       utf16(lines.back()), prompt != "> ", prompt == "[y/N] "};
+                       utf16(lines.back()), prompt != "> ", prompt == "[y/N] ", {}};
       result.dialogs.push_back(current);
     }
     // else: a Yes/No question asked again after an answer it did not take.

@@ -292,6 +292,13 @@ bool press_and_move(HWND tree, WORD key) {
 // the computer (where the browser starts), Right opens an item and moves to its first child, Down goes
 // from sibling to sibling until the item read out is the next part of the path.
 bool walk_to_folder(HWND tree, HANDLE process, const std::wstring& path) {
+  // Wine's browser may move the focus to its edit box after it starts: Tab leads back to the tree.
+  HWND browser = GetAncestor(tree, GA_ROOT);
+  for (int presses = 0; presses < 8 && focused_window(browser) != tree; ++presses) {
+    HWND before = focused_window(browser);
+    press(VK_TAB);
+    wait_for([&] { return focused_window(browser) != before; }, 1s);
+  }
   std::vector<std::wstring> parts{path.substr(0, 2)};  // the drive, "C:"
   for (std::size_t start = 3; start < path.size();) {
     std::size_t end = path.find(L'\\', start);
@@ -347,6 +354,7 @@ Speech listen(HWND dialog, const std::vector<Event>& events, Dialog::Kind kind) 
       },
       3s);
   speech.foreground_event = seen_since(EVENT_SYSTEM_FOREGROUND, dialog, 0);
+  speech.caption = window_text(dialog);
   speech.name = accessible(dialog).name;
   if (focus && IsChild(dialog, focus)) {
     speech.focus_id = GetDlgCtrlID(focus);
@@ -354,6 +362,9 @@ Speech listen(HWND dialog, const std::vector<Event>& events, Dialog::Kind kind) 
     speech.focus_event = seen_since(EVENT_OBJECT_FOCUS, focus, appeared);
     speech.focus = accessible(focus);
   }
+  // The browser selects its initial folder once more a moment after it starts (200 ms); keys pressed
+  // before that can be undone by it.
+  if (kind == Dialog::Kind::chooser) wait_for([] { return false; }, 600ms);
   if (kind == Dialog::Kind::message)
     if (HWND text = GetDlgItem(dialog, 0xFFFF)) speech.message = accessible(text).name;
   return speech;
