@@ -6,24 +6,36 @@ else()
   set(QUILLBROOK_PLATFORM posix)
 endif()
 
-# Strict warnings on our own targets only; third-party code keeps its own settings.
+# Warnings on our own targets only; third-party code keeps its own settings. Every preset turns them
+# into errors; a build with another compiler may not want that.
+option(QUILLBROOK_WERROR "Treat warnings as errors" OFF)
+
 function(quillbrook_target_settings target)
   target_compile_features(${target} PUBLIC cxx_std_20)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${QUILLBROOK_WERROR}>:-Werror>)
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
   if(WIN32)
     target_compile_definitions(${target} PUBLIC UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
   endif()
 endfunction()
 
-# quillbrook_add_library(<name> SOURCES <portable files> PLATFORM <base names> LIBS <libraries>)
-# Each PLATFORM base name adds <base>_win32.cpp or <base>_posix.cpp, whichever fits the target.
+# quillbrook_add_library(<name> SOURCES <portable files> PLATFORM <base names> WIN32 <files>
+#                        POSIX <files> LIBS <libraries> WIN32_LIBS <system libraries>)
+# The library of one subsystem folder (and of the test driver). Each PLATFORM base name adds
+# <base>_win32.cpp or <base>_posix.cpp, whichever fits the target; WIN32 and POSIX list files of one
+# platform only.
 function(quillbrook_add_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;PLATFORM;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;PLATFORM;WIN32;POSIX;LIBS;WIN32_LIBS" ${ARGN})
   set(sources ${ARG_SOURCES})
   foreach(base IN LISTS ARG_PLATFORM)
     list(APPEND sources ${base}_${QUILLBROOK_PLATFORM}.cpp)
   endforeach()
+  if(WIN32)
+    list(APPEND sources ${ARG_WIN32})
+    list(APPEND ARG_LIBS ${ARG_WIN32_LIBS})
+  else()
+    list(APPEND sources ${ARG_POSIX})
+  endif()
   add_library(${name} STATIC ${sources})
   quillbrook_target_settings(${name})
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
@@ -48,23 +60,6 @@ function(quillbrook_platform_sources out folder glob)
     endif()
   endforeach()
   set(${out} ${chosen} PARENT_SCOPE)
-endfunction()
-
-# quillbrook_add_subsystem(<name> LIBS <libraries>): the library of one subsystem folder, from every
-# source in it that fits the platform.
-function(quillbrook_add_subsystem name)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
-  quillbrook_platform_sources(sources ${CMAKE_CURRENT_SOURCE_DIR} "*.cpp")
-  if(NOT sources)
-    # A subsystem that has only headers so far.
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
-    target_link_libraries(${name} INTERFACE ${ARG_LIBS})
-    return()
-  endif()
-  add_library(${name} STATIC ${sources})
-  quillbrook_target_settings(${name})
-  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
 endfunction()
 
 # quillbrook_add_test_program(<name> [OWN_MAIN] SOURCES <files> LIBS <libraries>)

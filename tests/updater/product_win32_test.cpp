@@ -30,8 +30,8 @@ TEST(Product, CarriesItsVersionRecord) {
   std::vector<char> record(size);
   ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, record.data()));
   EXPECT_EQ(version_string(record, L"FileDescription"), L"Quillbrook: modify NVDA addon manifests automatically");
-  EXPECT_EQ(version_string(record, L"FileVersion"), L"2023.2");
-  EXPECT_EQ(version_string(record, L"ProductVersion"), L"2023.2");
+  EXPECT_EQ(version_string(record, L"FileVersion"), QUILLBROOK_VERSION_TEXT);
+  EXPECT_EQ(version_string(record, L"ProductVersion"), QUILLBROOK_VERSION_TEXT);
 
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
