@@ -64,7 +64,8 @@ bool is_drive_root_form(const Text& path) {
 std::intptr_t start_folder_listing(ObjectNumber number, TextView folder, TextView pattern) {
   auto& table = listing_table();
   if (!table) {
-    table = runtime::create_object_table<FolderListing>(LISTING_GROWTH_STEP, finish_folder_listing);
+    // Zeroing a record destroys its search, which ends the system's search: nothing else to free.
+    table = runtime::create_object_table<FolderListing>(LISTING_GROWTH_STEP, [](FolderListing&) { return true; });
     runtime::register_end_step(runtime::EndStep::folder_listings, end_folder_library);
   }
   auto allocation = table->allocate_object(number);

@@ -36,11 +36,6 @@ struct FileRecord {
 };
 
 std::unique_ptr<runtime::ObjectTable<FileRecord>> file_table;
-bool every_close_succeeded = true;
-
-void close_file_step(ObjectNumber number) {
-  if (!close_file(number)) every_close_succeeded = false;
-}
 
 FileRecord* get_file(ObjectNumber number) { return file_table ? file_table->get_object(number) : nullptr; }
 
@@ -51,6 +46,18 @@ std::int32_t flush_file_buffer(FileRecord& file) {
   if (written != pending) file.write_failed = true;
   file.remaining = file.buffer_size;
   return written;
+}
+
+// The table's free step and close_file's: writes what is buffered and closes; false when a byte
+// reported as taken never reached the file or the system failed the close.
+bool close_file_record(FileRecord& file) {
+  if (file.buffer) {
+    flush_file_buffer(file);
+    file.buffer.reset();
+  }
+  bool succeeded = !file.write_failed;
+  if (!file.handle.close()) succeeded = false;
+  return succeeded;
 }
 
 std::int32_t buffered_read(FileRecord& file, char* destination, std::int32_t count) {
@@ -187,7 +194,7 @@ bool unit_is(const char* unit, std::int32_t length, std::int32_t encoding, char 
 
 void init_file_library() {
   // A second call keeps the table and the files open in it.
-  if (!file_table) file_table = runtime::create_object_table<FileRecord>(TABLE_GROWTH_STEP, close_file_step);
+  if (!file_table) file_table = runtime::create_object_table<FileRecord>(TABLE_GROWTH_STEP, close_file_record);
   runtime::register_end_step(runtime::EndStep::files, end_file_library);
 }
 
@@ -291,19 +298,10 @@ std::int32_t write_file_text(ObjectNumber number, TextView text) {
 
 int close_file(ObjectNumber number) {
   if (!file_table) return 0;
-  if (number == ANY_NUMBER) {
-    every_close_succeeded = true;
-    file_table->free_all_objects();
-    return every_close_succeeded ? 1 : 0;
-  }
+  if (number == ANY_NUMBER) return file_table->free_all_objects() ? 1 : 0;
   FileRecord* file = get_file(number);
   if (!file) return 0;
-  if (file->buffer) {
-    flush_file_buffer(*file);
-    file->buffer.reset();
-  }
-  bool succeeded = !file->write_failed;
-  if (!file->handle.close()) succeeded = false;
+  const bool succeeded = close_file_record(*file);
   file_table->release_object(number);
   return succeeded ? 1 : 0;
 }

@@ -63,7 +63,7 @@ std::size_t utf8_sequence_length(unsigned char lead) {
 }  // namespace detail
 
 void init_pattern_library() {
-  pattern_table = runtime::create_object_table<PatternRecord>(16, free_pattern);
+  pattern_table = runtime::create_object_table<PatternRecord>(16, [](PatternRecord&) { return true; });
   runtime::register_end_step(runtime::EndStep::patterns, end_pattern_library);
 }
 

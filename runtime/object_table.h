@@ -13,7 +13,10 @@ using ObjectNumber = std::int32_t;
 inline constexpr ObjectNumber ANY_NUMBER = -1;
 
 // Numbered objects of one library. `Record` is value-initialised when it is allocated and again when
-// it is released ("zeroed"); `record.is_live()` tells a live record from a free one.
+// it is released ("zeroed"); `record.is_live()` tells a live record from a free one. Before a live
+// record is zeroed by a reuse of its number or by free_all_objects, the library's free step is given
+// the record itself: it gives back what zeroing alone would not (flushes and closes a file, say) and
+// never calls back into the table.
 //
 // Slot records are kept for the life of the table, so a released number reuses its record. Dynamic
 // records live only while allocated; their handles are negative numbers below ANY_NUMBER, so a handle
@@ -21,8 +24,8 @@ inline constexpr ObjectNumber ANY_NUMBER = -1;
 template <typename Record>
 class ObjectTable {
  public:
-  // The library's free step for one object; it must end by releasing the object.
-  using FreeCallback = void (*)(ObjectNumber);
+  // The library's free step for one live record; false when the system reported a failure.
+  using FreeCallback = bool (*)(Record&);
 
   struct Allocation {
     Record* record;
@@ -34,8 +37,8 @@ class ObjectTable {
   ObjectTable(const ObjectTable&) = delete;
   ObjectTable& operator=(const ObjectTable&) = delete;
 
-  // A value-initialised record for the number. A slot that already holds a record first has the free
-  // callback run on it. For ANY_NUMBER a new dynamic record. Returns a null record for a number below
+  // A value-initialised record for the number. A slot that holds a live record first has the free
+  // step run on it. For ANY_NUMBER a new dynamic record. Returns a null record for a number below
   // ANY_NUMBER.
   Allocation allocate_object(ObjectNumber number) {
     if (number == ANY_NUMBER) {
@@ -47,7 +50,7 @@ class ObjectTable {
       slots_.resize(static_cast<std::size_t>(number) + static_cast<std::size_t>(growth_step_));
     auto& slot = slots_[static_cast<std::size_t>(number)];
     if (slot) {
-      if (free_callback_) free_callback_(number);
+      if (free_callback_ && slot->is_live()) free_callback_(*slot);
       *slot = Record();
     } else {
       slot = std::make_unique<Record>();
@@ -79,17 +82,19 @@ class ObjectTable {
     dynamic_.remove_if([number](const Dynamic& entry) { return entry.handle == number; });
   }
 
-  // Runs the free callback on every live object: numbers in ascending order, then the dynamic records
-  // from the newest. Does nothing without a callback.
-  void free_all_objects() {
-    if (!free_callback_) return;
+  // Runs the free step on every live object and releases it: numbers in ascending order, then the
+  // dynamic records from the newest. True when every free step succeeded. Does nothing without a
+  // free step.
+  bool free_all_objects() {
+    if (!free_callback_) return true;
+    bool succeeded = true;
     cursor_ = 0;
     ObjectNumber number;
-    while (next_live_object(number)) {
-      free_callback_(number);
-      // A callback that left its dynamic record in place would make this walk endless.
-      if (!is_slot(number)) release_object(number);
+    while (Record* record = next_live_object(number)) {
+      if (!free_callback_(*record)) succeeded = false;
+      release_object(number);
     }
+    return succeeded;
   }
 
   // The next live record from the cursor, with its number or handle; null when none is left.
