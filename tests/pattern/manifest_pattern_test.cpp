@@ -184,6 +184,6 @@ TEST_P(ManifestPatternTest, RealManifestsKeepEverythingButTheVersion) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothForms, ManifestPatternTest,
-                         ::testing::Values(TEST_MANIFEST_PATTERN, PLAIN_MANIFEST_PATTERN));
+                         ::testing::Values(updater::MANIFEST_PATTERN, PLAIN_MANIFEST_PATTERN));
 
 }  // namespace

@@ -420,8 +420,14 @@ TEST_F(EndToEnd, AnUnreadableKeyIsNotJoinedByASecondKey) {
   EXPECT_EQ(summary(result), counts(3, 2, 0, 1));
 }
 
+std::string expected_rewrite(const std::string& old, const std::string& version);
+
 TEST_F(EndToEnd, AnAddedKeyGoesBeforeTheFirstSectionWhereTheNextRunReadsIt) {
-  add_addon("sections", "name = x\r\ndescription = \"\"\"two\r\n[lines]\"\"\"\r\n[compat]\r\nminimum = 1\r\n");
+  const std::map<std::string, std::string> quoted{
+      {"sections", "name = x\r\ndescription = \"\"\"two\r\n[lines]\"\"\"\r\n[compat]\r\nminimum = 1\r\n"},
+      {"single quotes", "description = '''one\r\n[no]\r\n'''\r\n[yes]\r\n"},
+      {"mixed quotes", "description = '''one \"\"\"\r\n[no]\r\n'''\r\n[yes]\r\n"}};
+  for (const auto& [name, text] : quoted) add_addon(name, text);
   add_addon("lone cr", "name = x\r[s]\r");
   add_addon("bom", "\xEF\xBB\xBF[s]\n");
   add_addon("bom lone cr", "\xEF\xBB\xBFname = x\r[s]");
@@ -430,6 +436,10 @@ TEST_F(EndToEnd, AnAddedKeyGoesBeforeTheFirstSectionWhereTheNextRunReadsIt) {
   EXPECT_EQ(manifest("sections"),
             "name = x\r\ndescription = \"\"\"two\r\n[lines]\"\"\"\r\nlastTestedNVDAVersion = 2036.1.1\r\n[compat]\r\n"
             "minimum = 1\r\n");
+  EXPECT_EQ(manifest("single quotes"),
+            "description = '''one\r\n[no]\r\n'''\r\nlastTestedNVDAVersion = 2036.1.1\r\n[yes]\r\n");
+  // The oracle of the real-manifest test follows both kinds of triple quotes, as the program does.
+  for (const auto& [name, text] : quoted) EXPECT_EQ(manifest(name), expected_rewrite(text, "2036.1.1")) << name;
   EXPECT_EQ(manifest("lone cr"), "name = x\r\nlastTestedNVDAVersion = 2036.1.1\r\n[s]\r");
   EXPECT_EQ(manifest("bom"), "\xEF\xBB\xBFlastTestedNVDAVersion = 2036.1.1\r\n[s]\n");
   EXPECT_EQ(manifest("bom lone cr"), "\xEF\xBB\xBFname = x\r\nlastTestedNVDAVersion = 2036.1.1\r\n[s]");
@@ -440,7 +450,7 @@ TEST_F(EndToEnd, AnAddedKeyGoesBeforeTheFirstSectionWhereTheNextRunReadsIt) {
     return Scripted{u"2037.2"}(dialog);
   });
   expect_clean_exit(again);
-  EXPECT_EQ(summary(again), counts(4, 0, 0, 4));
+  EXPECT_EQ(summary(again), counts(6, 0, 0, 6));
   EXPECT_EQ(manifest("lone cr"), "name = x\r\nlastTestedNVDAVersion = 2037.2\r\n[s]\r");
   EXPECT_EQ(manifest("bom"), "\xEF\xBB\xBFlastTestedNVDAVersion = 2037.2\r\n[s]\n");
 }
@@ -503,12 +513,22 @@ std::string expected_rewrite(const std::string& old, const std::string& version)
   for (const auto& line : lines)
     if (std::regex_search(line, unreadable_key)) return old;
   std::size_t offset = 0;
-  bool in_triple_quotes = false;
+  std::string open_quote;  // the triple quote of a value that runs over lines
   for (const auto& line : lines) {
-    if (!in_triple_quotes && std::regex_search(line, section))
+    if (open_quote.empty() && std::regex_search(line, section))
       return old.substr(0, offset) + "lastTestedNVDAVersion = " + version + "\r\n" + old.substr(offset);
-    for (std::size_t at = line.find("\"\"\""); at != std::string::npos; at = line.find("\"\"\"", at + 3))
-      in_triple_quotes = !in_triple_quotes;
+    for (std::size_t at = 0; at < line.size(); at += 3) {
+      if (open_quote.empty()) {
+        const std::size_t doubles = line.find("\"\"\"", at), singles = line.find("'''", at);
+        at = std::min(doubles, singles);
+        if (at == std::string::npos) break;
+        open_quote = at == doubles ? "\"\"\"" : "'''";
+      } else {
+        at = line.find(open_quote, at);
+        if (at == std::string::npos) break;
+        open_quote.clear();
+      }
+    }
     offset += line.size();
   }
   std::string text = old;
