@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 #include "dialogs/dialogs.h"
@@ -50,9 +51,11 @@ struct Pipe {
   UniqueFd write_end;
 };
 
+// Throws when the system has no pipe to give: the test then fails at once instead of working on
+// descriptors that were never set.
 Pipe make_pipe() {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe2 failed: " << errno;
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
   return {UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 

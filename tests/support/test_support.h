@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -53,14 +55,14 @@ std::filesystem::path shared_dir();
 std::string read_bytes(const std::filesystem::path& file);
 void write_bytes(const std::filesystem::path& file, std::string_view bytes);
 
-// A path as a Text (UTF-16), and back.
+// A path as a Text (UTF-16).
 runtime::Text path_text(const std::filesystem::path& path);
 
 }  // namespace test_support
 
 // Skips the current test when the shared folder is absent.
-#define SKIP_WITHOUT_SHARED_DIR()                                                  \
-  do {                                                                             \
-    if (test_support::shared_dir().empty())                                        \
+#define SKIP_WITHOUT_SHARED_DIR()                                                 \
+  do {                                                                            \
+    if (test_support::shared_dir().empty())                                       \
       GTEST_SKIP() << "the shared folder beside the checkout is absent; skipped"; \
   } while (0)

@@ -71,10 +71,19 @@ std::u16string ProgramDriver::folder_text(const std::filesystem::path& folder) {
 
 RunResult ProgramDriver::run(const Responder& responder) {
   int to_child[2], from_child[2];
-  if (pipe(to_child) != 0 || pipe(from_child) != 0) throw std::runtime_error("pipe");
+  if (pipe(to_child) != 0) throw std::runtime_error("pipe");
+  if (pipe(from_child) != 0) {
+    close(to_child[0]);
+    close(to_child[1]);
+    throw std::runtime_error("pipe");
+  }
   const std::string config = appdata_.string();
   const bool drop_root = unprivileged_ && geteuid() == 0;
   pid_t pid = fork();
+  if (pid < 0) {
+    for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) close(fd);
+    throw std::runtime_error("fork");
+  }
   if (pid == 0) {
     constexpr uid_t NOBODY = 65534;
     if (drop_root && (setgid(NOBODY) != 0 || setuid(NOBODY) != 0)) _exit(126);
@@ -129,8 +138,12 @@ RunResult ProgramDriver::run(const Responder& responder) {
       result.dialogs.push_back(current);
     } else if (lines.size() >= 2) {
       add_ok_boxes(result, lines, lines.size() - 2);
-      current = Dialog{prompt == "> " ? Dialog::Kind::input : Dialog::Kind::message, utf16(lines[lines.size() - 2]),
-                       utf16(lines.back()), prompt != "> ", prompt == "[y/N] ", {}};
+      current = Dialog{prompt == "> " ? Dialog::Kind::input : Dialog::Kind::message,
+                       utf16(lines[lines.size() - 2]),
+                       utf16(lines.back()),
+                       prompt != "> ",
+                       prompt == "[y/N] ",
+                       {}};
       result.dialogs.push_back(current);
     }
     // else: a Yes/No question asked again after an answer it did not take.
