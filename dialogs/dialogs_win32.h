@@ -1,76 +1,22 @@
 #pragma once
 
-// The Windows dialogs' private pieces: handle owners, the modal-state mechanism shared by every dialog,
+// The Windows dialogs' private pieces: the modal-state mechanism shared by every dialog,
 // and the input dialog's ids. Tests include this header to drive the mechanism directly.
 
 #include <windows.h>
 
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "dialogs/dialogs.h"
+#include "runtime/windows_types_win32.h"
 
 namespace dialogs {
 
-// Owns one Windows handle; Release is the call that gives it back, Empty the value that holds nothing.
-template <typename Handle, auto Release, Handle Empty = Handle{}>
-class UniqueHandle {
- public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(Handle handle) noexcept : handle_(handle) {}
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, Empty)) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.handle_, Empty));
-    return *this;
-  }
-  ~UniqueHandle() { reset(); }
-
-  Handle get() const noexcept { return handle_; }
-  explicit operator bool() const noexcept { return handle_ != Empty; }
-  void reset(Handle handle = Empty) noexcept {
-    if (handle_ != Empty) Release(handle_);
-    handle_ = handle;
-  }
-
- private:
-  Handle handle_ = Empty;
-};
-
-// Imported system functions are not constant expressions, so the owners name these wrappers instead.
-inline void free_module(HMODULE module) noexcept { FreeLibrary(module); }
-inline void destroy_accelerators(HACCEL table) noexcept { DestroyAcceleratorTable(table); }
-
-using UniqueModule = UniqueHandle<HMODULE, free_module>;
-using UniqueAccelerators = UniqueHandle<HACCEL, destroy_accelerators>;
-
-// Runs a callable when the scope ends, on every path out of it.
-template <typename Callable>
-class ScopeExit {
- public:
-  explicit ScopeExit(Callable callable) : callable_(std::move(callable)) {}
-  ScopeExit(const ScopeExit&) = delete;
-  ScopeExit& operator=(const ScopeExit&) = delete;
-  ~ScopeExit() { callable_(); }
-
- private:
-  Callable callable_;
-};
-
-// A Text as Windows wants it: zero-terminated, or a null pointer for the absent Text.
-class WideArgument {
- public:
-  explicit WideArgument(TextView text) : absent_(runtime::is_absent(text)), copy_(runtime::until_terminator(text)) {}
-  const wchar_t* get() const noexcept { return absent_ ? nullptr : reinterpret_cast<const wchar_t*>(copy_.c_str()); }
-  bool absent() const noexcept { return absent_; }
-  std::size_t size() const noexcept { return copy_.size(); }
-
- private:
-  bool absent_;
-  Text copy_;
-};
+using runtime::ScopeExit;
+using runtime::UniqueAccelerators;
+using runtime::UniqueModule;
+using runtime::WideText;
 
 // One top-level window that disable_thread_windows looked at and kept.
 struct ThreadWindowRecord {

@@ -16,8 +16,7 @@ namespace {
 using BrowseForFolder = decltype(&SHBrowseForFolderW);
 using GetPathFromItem = decltype(&SHGetPathFromIDListW);
 
-inline void free_item(PIDLIST_ABSOLUTE item) noexcept { CoTaskMemFree(item); }
-using UniqueItem = UniqueHandle<PIDLIST_ABSOLUTE, free_item>;
+using UniqueItem = runtime::UniqueCoTaskMemory<PIDLIST_ABSOLUTE>;
 
 std::atomic<bool> com_initialized{false};
 
@@ -42,7 +41,7 @@ int CALLBACK browse_callback(HWND window, UINT message, LPARAM, LPARAM data) {
 
 Text choose_folder(TextView title, TextView initial_folder) {
   if (!com_initialized.exchange(true)) CoInitialize(nullptr);
-  const WideArgument wide_title(title);
+  const WideText wide_title(title);
 
   BROWSEINFOW browse{};
   UniqueModule shell(LoadLibraryW(L"SHELL32.DLL"));
@@ -80,7 +79,7 @@ Text choose_folder(TextView title, TextView initial_folder) {
   get_path_from_item(item.get(), path.data());
   std::size_t size = std::wcslen(path.data());
   if (size > 0 && path[size - 1] != L'\\') path[size++] = L'\\';
-  return Text(reinterpret_cast<const char16_t*>(path.data()), size);
+  return runtime::text_from_wide({path.data(), size});
 }
 
 }  // namespace dialogs

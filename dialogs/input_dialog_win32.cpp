@@ -157,9 +157,9 @@ void run_modal_loop(HWND dialog, HACCEL accelerators) {
 }  // namespace
 
 Text ask_text(TextView title, TextView message, TextView default_text) {
-  const WideArgument wide_title(title);
-  const WideArgument wide_message(message);
-  const WideArgument wide_default(default_text);
+  const WideText wide_title(title);
+  const WideText wide_message(message);
+  const WideText wide_default(default_text);
 
   ensure_font();
   register_class();

@@ -27,8 +27,8 @@ void init_dialogs() {
 }
 
 std::int32_t show_message_box(TextView title, TextView text, std::uint32_t flags) {
-  const WideArgument wide_title(title);
-  const WideArgument wide_text(text);
+  const WideText wide_title(title);
+  const WideText wide_text(text);
   HWND owner = find_owner_window();
   disable_thread_windows();
   ScopeExit restore([] { restore_thread_windows(); });

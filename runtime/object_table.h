@@ -113,9 +113,7 @@ class ObjectTable {
   }
 
   std::int32_t capacity() const { return static_cast<std::int32_t>(slots_.size()); }
-  bool slot_is_null(ObjectNumber number) const {
-    return !is_slot(number) || !slots_[static_cast<std::size_t>(number)];
-  }
+  bool slot_is_null(ObjectNumber number) const { return !is_slot(number) || !slots_[static_cast<std::size_t>(number)]; }
 
  private:
   struct Dynamic {

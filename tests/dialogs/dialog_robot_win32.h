@@ -14,40 +14,28 @@
 #include <vector>
 
 #include "dialogs/dialogs_win32.h"
+#include "tests/support/window_reading_win32.h"
 
 namespace dialog_robot {
 
 using namespace std::chrono_literals;
+
+using window_reading::as_text;
+using window_reading::child_windows;
+using window_reading::class_name;
+using window_reading::find_child;
+using window_reading::focused_window;
+using window_reading::has_class;
+using window_reading::pump_messages;
+using window_reading::window_text;
 
 // Generous: a dialog under a cold Wine session can take a few seconds to come up.
 inline constexpr std::chrono::milliseconds DEADLINE = 15s;
 
 template <typename Condition>
 bool wait_until(Condition condition, std::chrono::milliseconds limit = DEADLINE) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(10ms);
-  }
+  return window_reading::wait_until(condition, limit);
 }
-
-inline std::wstring class_name(HWND window) {
-  wchar_t name[256] = {};
-  GetClassNameW(window, name, 256);
-  return name;
-}
-
-inline bool has_class(HWND window, const wchar_t* name) { return lstrcmpiW(class_name(window).c_str(), name) == 0; }
-
-inline std::wstring window_text(HWND window) {
-  const int length = GetWindowTextLengthW(window);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), length + 1)));
-  return text;
-}
-
-inline std::u16string as_text(const std::wstring& text) { return {text.begin(), text.end()}; }
 
 inline LONG style(HWND window) { return GetWindowLongW(window, GWL_STYLE); }
 inline LONG extended_style(HWND window) { return GetWindowLongW(window, GWL_EXSTYLE); }
@@ -58,29 +46,11 @@ inline BOOL CALLBACK collect_visible_window(HWND window, LPARAM found) {
   return TRUE;
 }
 
-inline BOOL CALLBACK collect_window(HWND window, LPARAM found) {
-  reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
-  return TRUE;
-}
-
 // The visible top-level windows of a thread.
 inline std::vector<HWND> thread_windows(DWORD thread) {
   std::vector<HWND> windows;
   EnumThreadWindows(thread, collect_visible_window, reinterpret_cast<LPARAM>(&windows));
   return windows;
-}
-
-// Every descendant of a window, in creation order.
-inline std::vector<HWND> child_windows(HWND parent) {
-  std::vector<HWND> children;
-  EnumChildWindows(parent, collect_window, reinterpret_cast<LPARAM>(&children));
-  return children;
-}
-
-inline HWND find_child(HWND parent, const wchar_t* class_name_wanted) {
-  for (HWND child : child_windows(parent))
-    if (has_class(child, class_name_wanted)) return child;
-  return nullptr;
 }
 
 // Waits for a visible top-level window of the thread with the given class; null after the deadline.
@@ -92,12 +62,6 @@ inline HWND wait_for_window(DWORD thread, const wchar_t* class_name_wanted) {
     return found != nullptr;
   });
   return found;
-}
-
-inline HWND focused_window(DWORD thread) {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
 }
 
 // Waits until the keyboard focus is on a control of the dialog, so that posted keys reach it.
@@ -178,15 +142,6 @@ class TestWindow {
 };
 
 inline bool is_topmost(HWND window) { return (extended_style(window) & WS_EX_TOPMOST) != 0; }
-
-// Handles whatever is waiting for the calling thread's windows (activation after SetForegroundWindow).
-inline void pump_messages() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-}
 
 // The records of one thread, newest first.
 inline std::vector<dialogs::ThreadWindowRecord> records_of(DWORD thread) {

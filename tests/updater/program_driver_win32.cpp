@@ -14,7 +14,9 @@
 
 #include "runtime/text_functions.h"
 #include "runtime/utf8.h"
+#include "runtime/windows_types_win32.h"
 #include "tests/support/test_support.h"
+#include "tests/support/window_reading_win32.h"
 #include "tests/updater/program_driver.h"
 
 namespace driver {
@@ -23,16 +25,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using runtime::UniqueKernelHandle;
+using window_reading::class_name;
+using window_reading::find_child;
+using window_reading::wait_until;
 
-std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
-std::u16string narrow(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+std::u16string narrow(std::wstring_view text) { return runtime::text_from_wide(text); }
+std::u16string window_text(HWND window) { return narrow(window_reading::window_text(window)); }
 
-std::u16string window_text(HWND window) {
-  int length = GetWindowTextLengthW(window);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), length + 1)));
-  return narrow(text);
-}
+// The control with the keyboard focus in the dialog's thread.
+HWND focused_window(HWND dialog) { return window_reading::focused_window(GetWindowThreadProcessId(dialog, nullptr)); }
+
+class ScopedCom {
+ public:
+  ScopedCom() { CoInitialize(nullptr); }
+  ~ScopedCom() { CoUninitialize(); }
+  ScopedCom(const ScopedCom&) = delete;
+  ScopedCom& operator=(const ScopedCom&) = delete;
+};
 
 // GetWindowText does not ask a control of another process for its text: what the user typed into an
 // edit field comes only with WM_GETTEXT.
@@ -42,12 +52,6 @@ std::u16string edit_text(HWND edit) {
   text.resize(
       static_cast<std::size_t>(SendMessageW(edit, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()))));
   return narrow(text);
-}
-
-std::wstring class_name(HWND window) {
-  wchar_t name[256] = {};
-  GetClassNameW(window, name, 256);
-  return name;
 }
 
 // The end-to-end tests empty the user's NVDA folder: they must never run on a real user's machine.
@@ -87,23 +91,6 @@ class EventHook {
   HWINEVENTHOOK hook_ = nullptr;
 };
 
-void pump_messages() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-}
-
-// Waits for `condition` while the hook's events come in; false after the limit.
-template <typename Condition>
-bool wait_for(Condition condition, std::chrono::milliseconds limit) {
-  const auto end = Clock::now() + limit;
-  for (;;) {
-    pump_messages();
-    if (condition()) return true;
-    if (Clock::now() >= end) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
 struct ComString {
   BSTR value = nullptr;
   ~ComString() { SysFreeString(value); }
@@ -130,12 +117,6 @@ Accessible accessible(HWND window, LONG object = OBJID_CLIENT) {
   VariantClear(&role);
   item->Release();
   return result;
-}
-
-HWND focused_window(HWND dialog) {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) ? info.hwndFocus : nullptr;
 }
 
 // Keys go through the system's input queue to whatever has the keyboard focus, as a user's do.
@@ -192,39 +173,11 @@ HWND find_dialog(DWORD process, const std::set<HWND>& done) {
   return search.found;
 }
 
-HWND find_descendant(HWND parent, const wchar_t* wanted_class) {
-  struct Find {
-    const wchar_t* wanted;
-    HWND found;
-  } find{wanted_class, nullptr};
-  EnumChildWindows(
-      parent,
-      [](HWND window, LPARAM data) WINAPI -> BOOL {
-        auto* find = reinterpret_cast<Find*>(data);
-        if (class_name(window) == find->wanted) {
-          find->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&find));
-  return find.found;
-}
-
 std::u16string first_static_text(HWND parent) {
-  struct Find {
-    std::u16string text;
-  } find;
-  EnumChildWindows(
-      parent,
-      [](HWND window, LPARAM data) WINAPI -> BOOL {
-        auto* find = reinterpret_cast<Find*>(data);
-        if (_wcsicmp(class_name(window).c_str(), L"Static") != 0) return TRUE;
-        find->text = window_text(window);
-        return find->text.empty();
-      },
-      reinterpret_cast<LPARAM>(&find));
-  return find.text;
+  for (HWND child : window_reading::child_windows(parent))
+    if (window_reading::has_class(child, L"Static"))
+      if (std::u16string text = window_text(child); !text.empty()) return text;
+  return {};
 }
 
 // TVITEMW as a 32-bit process lays it out: the tree control reads the structure in its own
@@ -285,7 +238,7 @@ LPARAM tree_item(HWND tree, WPARAM which, LPARAM from = 0) { return SendMessageW
 bool press_and_move(HWND tree, WORD key) {
   const LPARAM before = tree_item(tree, TVGN_CARET);
   press(key);
-  return wait_for([&] { return tree_item(tree, TVGN_CARET) != before; }, 2s);
+  return wait_until([&] { return tree_item(tree, TVGN_CARET) != before; }, 2s);
 }
 
 // Walks the folder tree to a folder with the keyboard, the way a user who hears each item does: from
@@ -297,7 +250,7 @@ bool walk_to_folder(HWND tree, HANDLE process, const std::wstring& path) {
   for (int presses = 0; presses < 8 && focused_window(browser) != tree; ++presses) {
     HWND before = focused_window(browser);
     press(VK_TAB);
-    wait_for([&] { return focused_window(browser) != before; }, 1s);
+    wait_until([&] { return focused_window(browser) != before; }, 1s);
   }
   std::vector<std::wstring> parts{path.substr(0, 2)};  // the drive, "C:"
   for (std::size_t start = 3; start < path.size();) {
@@ -320,7 +273,7 @@ bool walk_to_folder(HWND tree, HANDLE process, const std::wstring& path) {
     };
     if (!open()) {
       press(VK_RIGHT);  // opens the item; the next Right moves to its first child
-      wait_for(open, 2s);
+      wait_until(open, 2s);
     }
     if (!press_and_move(tree, VK_RIGHT)) return false;
     while (!matches(item_text(tree, process, tree_item(tree, TVGN_CARET)))) {
@@ -342,7 +295,7 @@ Speech listen(HWND dialog, const std::vector<Event>& events, Dialog::Kind kind) 
     return false;
   };
   HWND focus = nullptr;
-  wait_for(
+  wait_until(
       [&] {
         for (std::size_t i = 0; i < events.size() && appeared == SIZE_MAX; ++i)
           if (events[i].window == dialog) appeared = i;
@@ -364,7 +317,7 @@ Speech listen(HWND dialog, const std::vector<Event>& events, Dialog::Kind kind) 
   }
   // The browser selects its initial folder once more a moment after it starts (200 ms); keys pressed
   // before that can be undone by it.
-  if (kind == Dialog::Kind::chooser) wait_for([] { return false; }, 600ms);
+  if (kind == Dialog::Kind::chooser) wait_until([] { return false; }, 600ms);
   if (kind == Dialog::Kind::message)
     if (HWND text = GetDlgItem(dialog, 0xFFFF)) speech.message = accessible(text).name;
   return speech;
@@ -372,7 +325,7 @@ Speech listen(HWND dialog, const std::vector<Event>& events, Dialog::Kind kind) 
 
 int wait_for_focus_move(HWND dialog, HWND from) {
   HWND now = nullptr;
-  wait_for([&] { return (now = focused_window(dialog)) != from && now; }, 2s);
+  wait_until([&] { return (now = focused_window(dialog)) != from && now; }, 2s);
   return now ? GetDlgCtrlID(now) : -1;
 }
 
@@ -381,28 +334,6 @@ std::wstring windows_path(std::filesystem::path program) {
   if (!text.empty() && text[0] == '/') text = "Z:" + text;
   return std::filesystem::path(text).make_preferred().wstring();
 }
-
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() {
-    if (handle_) CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-class ScopedCom {
- public:
-  ScopedCom() { CoInitialize(nullptr); }
-  ~ScopedCom() { CoUninitialize(); }
-  ScopedCom(const ScopedCom&) = delete;
-  ScopedCom& operator=(const ScopedCom&) = delete;
-};
 
 }  // namespace
 
@@ -456,9 +387,10 @@ RunResult ProgramDriver::run(const Responder& responder) {
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
                       &info))
     throw std::runtime_error("cannot start the program");
+  UniqueKernelHandle process(info.hProcess), thread(info.hThread);
   // The program ends with the test, even when the test is killed: a dialog left open would take the
   // keyboard from the next run.
-  Handle job(CreateJobObjectW(nullptr, nullptr));
+  UniqueKernelHandle job(CreateJobObjectW(nullptr, nullptr));
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   if (job.get()) {
@@ -467,8 +399,8 @@ RunResult ProgramDriver::run(const Responder& responder) {
   }
   std::vector<Event> events;
   EventHook hook(info.dwProcessId, events);
-  ResumeThread(info.hThread);
-  CloseHandle(info.hThread);
+  ResumeThread(thread.get());
+  thread.reset();
 
   RunResult result;
   std::set<HWND> done;
@@ -476,13 +408,13 @@ RunResult ProgramDriver::run(const Responder& responder) {
   auto ended = [&] { return WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0; };
   while (Clock::now() < deadline && !ended()) {
     HWND window = nullptr;
-    if (!wait_for([&] { return ended() || (window = find_dialog(info.dwProcessId, done)); }, 100ms) || !window)
+    if (!wait_until([&] { return ended() || (window = find_dialog(info.dwProcessId, done)); }, 100ms) || !window)
       continue;
 
     Dialog dialog;
-    dialog.kind = class_name(window) == L"InputRequester"                ? Dialog::Kind::input
-                  : find_descendant(window, L"SysTreeView32") != nullptr ? Dialog::Kind::chooser
-                                                                         : Dialog::Kind::message;
+    dialog.kind = class_name(window) == L"InputRequester"           ? Dialog::Kind::input
+                  : find_child(window, L"SysTreeView32") != nullptr ? Dialog::Kind::chooser
+                                                                    : Dialog::Kind::message;
     dialog.speech = listen(window, events, dialog.kind);
     if (!IsWindow(window)) continue;
     dialog.title = window_text(window);
@@ -514,10 +446,10 @@ RunResult ProgramDriver::run(const Responder& responder) {
         // After a refused version the field holds the old text, caret at its end.
         if (edit)
           for (std::size_t length = edit_text(edit).size(); length > 0; --length) press(VK_BACK);
-        if (edit) wait_for([&] { return edit_text(edit).empty(); }, 2s);
+        if (edit) wait_until([&] { return edit_text(edit).empty(); }, 2s);
         type(answer.text);
         if (edit) {
-          wait_for([&] { return edit_text(edit) == answer.text; }, 2s);
+          wait_until([&] { return edit_text(edit) == answer.text; }, 2s);
           dialog.speech.typed = accessible(edit);
           press(VK_TAB);
           dialog.speech.focus_after_tab = wait_for_focus_move(window, edit);
@@ -530,8 +462,8 @@ RunResult ProgramDriver::run(const Responder& responder) {
         press(VK_ESCAPE);
         break;
       case Answer::Kind::choose:
-        if (HWND tree = find_descendant(window, L"SysTreeView32");
-            tree && walk_to_folder(tree, info.hProcess, wide(answer.text)))
+        if (HWND tree = find_child(window, L"SysTreeView32");
+            tree && walk_to_folder(tree, info.hProcess, runtime::WideText(answer.text).get()))
           press(VK_RETURN);
         else
           press(VK_ESCAPE);  // the folder is not in the tree: the test fails at once rather than at the deadline
@@ -539,7 +471,7 @@ RunResult ProgramDriver::run(const Responder& responder) {
     }
     result.dialogs.push_back(dialog);
     done.insert(window);
-    wait_for([&] { return !IsWindow(window) || !IsWindowVisible(window) || Clock::now() >= deadline; }, 90s);
+    wait_until([&] { return !IsWindow(window) || !IsWindowVisible(window) || Clock::now() >= deadline; }, 90s);
   }
 
   DWORD code = 0;
@@ -550,7 +482,6 @@ RunResult ProgramDriver::run(const Responder& responder) {
     TerminateProcess(info.hProcess, 1);
     WaitForSingleObject(info.hProcess, 5000);
   }
-  CloseHandle(info.hProcess);
   if (std::getenv("QUILLBROOK_TRANSCRIPT"))
     for (const Dialog& dialog : result.dialogs)
       std::printf("%s\n", runtime::utf16_to_utf8(transcript_line(dialog)).c_str());
