@@ -1,5 +1,6 @@
 #include <pcre.h>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <new>
@@ -54,10 +55,7 @@ void set_match_error(ObjectNumber number, int error) {
 }
 
 std::size_t utf8_sequence_length(unsigned char lead) {
-  if (lead >= 0xF0) return 4;
-  if (lead >= 0xE0) return 3;
-  if (lead >= 0xC0) return 2;
-  return 1;
+  return std::max<std::size_t>(1, runtime::utf8_sequence_length(lead));
 }
 
 }  // namespace detail

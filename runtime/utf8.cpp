@@ -31,9 +31,6 @@ void append_utf8(std::string& out, char32_t c) {
   }
 }
 
-bool is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
 // Decodes one character at bytes[i]. Returns the number of bytes taken (at least 1) and sets
 // `c` to the character, or to U+FFFD for a maximal ill-formed subsequence.
 std::size_t decode_one(std::string_view bytes, std::size_t i, char32_t& c) {

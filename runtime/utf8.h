@@ -1,11 +1,25 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 #include "runtime/text.h"
 
 namespace runtime {
+
+// Bytes of the UTF-8 sequence that a lead byte starts by its form (1 to 4), or 0 for a byte that
+// starts none (a continuation byte, F8 to FF). Whether the sequence is well-formed is not told here.
+constexpr std::size_t utf8_sequence_length(unsigned char lead) noexcept {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 0;
+}
+
+constexpr bool is_high_surrogate(char16_t unit) noexcept { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool is_low_surrogate(char16_t unit) noexcept { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // UTF-16 to UTF-8, up to the first zero unit. An unpaired surrogate becomes U+FFFD (EF BF BD),
 // as WideCharToMultiByte does with CP_UTF8 and flags 0.
