@@ -27,7 +27,4 @@ inline TextView until_terminator(TextView text) noexcept {
 // tools to Windows use for the reverse).
 inline constexpr char16_t NAME_BACKSLASH = 0xF05C;
 
-// A Text from ASCII (or Latin-1) bytes, for fixed texts and tests.
-Text text_from_latin1(std::string_view bytes);
-
 }  // namespace runtime

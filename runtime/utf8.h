@@ -30,6 +30,9 @@ std::string utf16_to_utf8(TextView text);
 // a valid sequence never does. Characters above U+FFFF become surrogate pairs.
 Text utf8_to_utf16(std::string_view bytes);
 
+// A Text from ASCII (or Latin-1) bytes, for fixed texts and tests.
+Text text_from_latin1(std::string_view bytes);
+
 // True when the bytes are well-formed UTF-8 (a byte-order mark is well-formed).
 bool is_valid_utf8(std::string_view bytes) noexcept;
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "files/text_files.h"
+#include "runtime/utf8.h"
 #include "tests/support/scoped_tmpfs_posix.h"
 #include "tests/support/test_support.h"
 
