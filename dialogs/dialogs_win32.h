@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dialogs/dialogs.h"
-#include "runtime/windows_types_win32.h"
+#include "runtime/system_win32.h"
 
 namespace dialogs {
 

@@ -16,17 +16,14 @@
 
 #include "files/folder_system.h"
 #include "files/system_path_posix.h"
+#include "runtime/system_posix.h"
 #include "runtime/utf8.h"
 
 namespace files::folder_system {
 
 namespace {
 
-// Owns a DIR* from opendir.
-struct CloseDir {
-  void operator()(DIR* dir) const noexcept { closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, CloseDir>;
+using DirHandle = runtime::UniqueFolderStream;
 
 using posix_path::system_path;
 using posix_path::with_slashes;

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "dialogs/dialogs.h"
+#include "runtime/system_posix.h"
 #include "runtime/utf8.h"
 #include "tests/support/test_support.h"
 
@@ -19,32 +20,7 @@ namespace {
 using dialogs::Text;
 using dialogs::TextView;
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return fd_; }
-  void reset() {
-    // Not retried on EINTR: the descriptor is gone either way.
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
+using UniqueFd = runtime::UniqueDescriptor;
 
 struct Pipe {
   UniqueFd read_end;

@@ -1,10 +1,11 @@
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "runtime/system_win32.h"
 
 namespace {
 
@@ -36,14 +37,15 @@ TEST(Product, CarriesItsVersionRecord) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), 2023);
-  EXPECT_EQ(LOWORD(fixed->dwFileVersionMS), 2);
-  EXPECT_EQ(HIWORD(fixed->dwProductVersionMS), 2023);
-  EXPECT_EQ(LOWORD(fixed->dwProductVersionMS), 2);
+  EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), QUILLBROOK_VERSION_MAJOR);
+  EXPECT_EQ(LOWORD(fixed->dwFileVersionMS), QUILLBROOK_VERSION_MINOR);
+  EXPECT_EQ(HIWORD(fixed->dwProductVersionMS), QUILLBROOK_VERSION_MAJOR);
+  EXPECT_EQ(LOWORD(fixed->dwProductVersionMS), QUILLBROOK_VERSION_MINOR);
 }
 
 TEST(Product, AsksForVersionSixOfTheCommonControls) {
-  HMODULE program = LoadLibraryExW(program_path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  const runtime::UniqueModule owner(LoadLibraryExW(program_path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  HMODULE program = owner.get();
   ASSERT_NE(program, nullptr);
   HRSRC resource = FindResourceW(program, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
   ASSERT_NE(resource, nullptr);
@@ -53,7 +55,6 @@ TEST(Product, AsksForVersionSixOfTheCommonControls) {
   EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
   EXPECT_NE(manifest.find("{e2011457-1546-43c5-a5fe-008deee3d3f0}"), std::string::npos);  // Vista
   EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos);  // Windows 10
-  FreeLibrary(program);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 
 #include "runtime/text_functions.h"
 #include "runtime/utf8.h"
-#include "runtime/windows_types_win32.h"
+#include "runtime/system_win32.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_reading_win32.h"
 #include "tests/updater/program_driver.h"
