@@ -47,11 +47,11 @@ class FileHandle {
 // and the share mode (0, 1 or 7, as Windows counts them). An empty owner on failure.
 FileHandle open_file_handle(TextView path, std::int32_t mode, std::int32_t share_mode);
 
-// Up to `count` bytes; fewer only at the end of the file or on a read error.
+// Up to `count` bytes, fewer only at the end of the file; -1 when the system failed.
 std::int32_t read_from_handle(const FileHandle& handle, char* destination, std::int32_t count);
 
 // The bytes written; fewer than `count` when the system failed.
-std::int32_t write_to_handle(const FileHandle& handle, const char* source, std::int32_t count);
+std::size_t write_to_handle(const FileHandle& handle, const char* source, std::size_t count);
 
 enum class MoveFrom { current, end };
 bool move_handle_pointer(const FileHandle& handle, std::int64_t distance, MoveFrom origin);

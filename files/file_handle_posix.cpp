@@ -84,19 +84,20 @@ std::int32_t read_from_handle(const FileHandle& handle, char* destination, std::
   while (total < count) {
     ssize_t read = ::read(as_descriptor(handle), destination + total, static_cast<std::size_t>(count - total));
     if (read < 0 && errno == EINTR) continue;
-    if (read <= 0) break;
+    if (read < 0) return -1;
+    if (read == 0) break;
     total += static_cast<std::int32_t>(read);
   }
   return total;
 }
 
-std::int32_t write_to_handle(const FileHandle& handle, const char* source, std::int32_t count) {
-  std::int32_t total = 0;
+std::size_t write_to_handle(const FileHandle& handle, const char* source, std::size_t count) {
+  std::size_t total = 0;
   while (total < count) {
-    ssize_t written = ::write(as_descriptor(handle), source + total, static_cast<std::size_t>(count - total));
+    ssize_t written = ::write(as_descriptor(handle), source + total, count - total);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) break;
-    total += static_cast<std::int32_t>(written);
+    total += static_cast<std::size_t>(written);
   }
   return total;
 }

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include "files/file_handle.h"
 #include "files/text_files.h"
 
@@ -55,14 +57,21 @@ FileHandle open_file_handle(TextView path, std::int32_t mode, std::int32_t share
 
 std::int32_t read_from_handle(const FileHandle& handle, char* destination, std::int32_t count) {
   DWORD read = 0;
-  if (!ReadFile(as_handle(handle), destination, static_cast<DWORD>(count), &read, nullptr)) return 0;
+  if (!ReadFile(as_handle(handle), destination, static_cast<DWORD>(count), &read, nullptr)) return -1;
   return static_cast<std::int32_t>(read);
 }
 
-std::int32_t write_to_handle(const FileHandle& handle, const char* source, std::int32_t count) {
-  DWORD written = 0;
-  if (!WriteFile(as_handle(handle), source, static_cast<DWORD>(count), &written, nullptr)) return 0;
-  return static_cast<std::int32_t>(written);
+std::size_t write_to_handle(const FileHandle& handle, const char* source, std::size_t count) {
+  // One WriteFile takes a 32-bit count: a longer run goes in pieces.
+  constexpr std::size_t PIECE = 1u << 30;
+  std::size_t total = 0;
+  while (total < count) {
+    DWORD written = 0;
+    auto piece = static_cast<DWORD>(std::min(PIECE, count - total));
+    if (!WriteFile(as_handle(handle), source + total, piece, &written, nullptr) || written == 0) break;
+    total += written;
+  }
+  return total;
 }
 
 bool move_handle_pointer(const FileHandle& handle, std::int64_t distance, MoveFrom origin) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "runtime/text.h"
 
@@ -57,8 +58,18 @@ std::optional<bool> read_is_folder(const Text& path);
 
 // Creates the last component only.
 bool make_folder(const Text& path);
-// Copies the file's bytes, replacing a destination file.
-bool copy_file_replacing(const Text& source, const Text& destination);
+enum class ReplaceOutcome {
+  replaced,
+  failed,          // the file is as it was
+  folder_refused,  // no file may be made in its folder
+};
+// Puts `bytes` in place of the file in one step: written to a temporary file beside it (its name and
+// TEMPORARY_SUFFIX), flushed to the disk, given the attributes or permission bits of `model` (the
+// read-only attribute aside), and renamed over it, the folder flushed too. A symbolic link at the path
+// is replaced itself. Nothing is left behind unless the process dies on the way.
+ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text& model);
+// False when the file has the read-only attribute, or its permission bits refuse this user writing.
+bool may_write_file(const Text& path);
 
 bool change_current_folder(const Text& path);
 // The current folder as the system gives it (a closing separator only at a root); empty on failure.

@@ -2,9 +2,12 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 
+#include "files/file_handle.h"
 #include "files/folder_system.h"
+#include "files/text_files.h"
 #include "runtime/program_end.h"
 
 namespace files {
@@ -167,9 +170,35 @@ int create_folder(TextView path) {
 
 int duplicate_file(TextView source, TextView destination) {
   if (runtime::is_absent(source) || runtime::is_absent(destination)) return 0;
-  return fs::copy_file_replacing(Text(runtime::until_terminator(source)), Text(runtime::until_terminator(destination)))
-             ? 1
-             : 0;
+  const Text from(runtime::until_terminator(source)), to(runtime::until_terminator(destination));
+  FileHandle file = open_file_handle(from, FILE_MODE_READ, 0);
+  if (!file.is_open()) return 0;
+  std::string bytes;
+  char chunk[64 * 1024];
+  for (std::int32_t got; (got = read_from_handle(file, chunk, sizeof chunk)) != 0;) {
+    if (got < 0) return 0;
+    bytes.append(chunk, static_cast<std::size_t>(got));
+  }
+  if (!file.close()) return 0;
+  return fs::replace_file(to, bytes, from) == fs::ReplaceOutcome::replaced ? 1 : 0;
+}
+
+int replace_file(TextView path, std::string_view bytes, TextView model) {
+  if (runtime::is_absent(path)) return FILE_NOT_REPLACED;
+  switch (fs::replace_file(Text(runtime::until_terminator(path)), bytes, Text(runtime::until_terminator(model)))) {
+    case fs::ReplaceOutcome::replaced:
+      return FILE_REPLACED;
+    case fs::ReplaceOutcome::folder_refused:
+      return FOLDER_REFUSES_FILES;
+    case fs::ReplaceOutcome::failed:
+      break;
+  }
+  return FILE_NOT_REPLACED;
+}
+
+int may_write_file(TextView path) {
+  if (runtime::is_absent(path)) return 0;
+  return fs::may_write_file(Text(runtime::until_terminator(path))) ? 1 : 0;
 }
 
 int set_current_folder(TextView path) {

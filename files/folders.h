@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "runtime/object_table.h"
 #include "runtime/text.h"
@@ -44,8 +45,24 @@ void end_folder_library();
 std::int64_t query_path_size(TextView path);
 // Creates one folder (trailing blanks and separators removed). 0 on failure, also when it exists.
 int create_folder(TextView path);
-// Copies a file, replacing the destination. 0 on failure.
+// Copies a file, replacing the destination in one step (see replace_file). 0 on failure.
 int duplicate_file(TextView source, TextView destination);
+
+// Results of replace_file.
+inline constexpr int FILE_REPLACED = 1;
+inline constexpr int FILE_NOT_REPLACED = 0;
+inline constexpr int FOLDER_REFUSES_FILES = -1;  // no file may be made beside it: it is as it was
+// The name ending of the temporary file that replace_file writes beside its file; one left by a
+// killed run is replaced by the next one.
+inline constexpr TextView TEMPORARY_SUFFIX = u".quillbrook-new";
+
+// Puts the bytes in place of the file so that a crash at any moment leaves its old bytes or the new
+// ones: through a temporary file beside it, flushed to the disk and renamed over it. The new file takes
+// the attributes (permission bits) of `model`, without the read-only attribute. A symbolic link at the
+// path is replaced, never written through.
+int replace_file(TextView path, std::string_view bytes, TextView model);
+// 0 when the file may not be written (read-only attribute, or its permission bits).
+int may_write_file(TextView path);
 // Non-zero on success.
 int set_current_folder(TextView path);
 // The current folder with a closing separator; the empty Text when it cannot be read.

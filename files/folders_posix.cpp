@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,7 +15,9 @@
 #include <string_view>
 #include <utility>
 
+#include "files/file_handle.h"
 #include "files/folder_system.h"
+#include "files/folders.h"
 #include "files/system_path_posix.h"
 #include "runtime/system_posix.h"
 #include "runtime/utf8.h"
@@ -201,13 +204,62 @@ std::optional<bool> read_is_folder(const Text& path) {
 
 bool make_folder(const Text& path) { return mkdir(system_path(path).c_str(), 0777) == 0; }
 
-bool copy_file_replacing(const Text& source, const Text& destination) {
-  std::error_code error;
-  // Refuses a source that is not a regular file and a destination that is the source itself.
-  return std::filesystem::copy_file(system_path(source), system_path(destination),
-                                    std::filesystem::copy_options::overwrite_existing, error) &&
-         !error;
+namespace {
+
+// Writes everything or fails; EINTR is no failure.
+bool write_all(int descriptor, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
 }
+
+// A rename is on the disk only once its folder is.
+bool flush_folder_of(const std::string& file) {
+  const std::size_t cut = file.rfind('/');
+  const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : file.substr(0, cut);
+  FileHandle handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!handle.is_open()) return false;
+  bool flushed = ::fsync(static_cast<int>(handle.native())) == 0;
+  return handle.close() && flushed;
+}
+
+mode_t process_umask() {
+  static const mode_t mask = [] {
+    mode_t value = ::umask(0);
+    ::umask(value);
+    return value;
+  }();
+  return mask;
+}
+
+}  // namespace
+
+ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text& model) {
+  const std::string target = system_path(path);
+  const std::string temporary = target + runtime::utf16_to_utf8(TEMPORARY_SUFFIX);
+  struct stat status;
+  const mode_t mode = ::stat(system_path(model).c_str(), &status) == 0 ? status.st_mode & 07777 : 0666;
+  // Made afresh, so that nothing planted at the name (a link) is written through.
+  int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (descriptor < 0 && errno == EEXIST && ::unlink(temporary.c_str()) == 0)
+    descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (descriptor < 0) return errno == EACCES || errno == EPERM ? ReplaceOutcome::folder_refused : ReplaceOutcome::failed;
+  FileHandle file(descriptor);
+  bool written = write_all(descriptor, bytes) && ((mode & process_umask()) == 0 || ::fchmod(descriptor, mode) == 0) &&
+                 ::fdatasync(descriptor) == 0;
+  written = file.close() && written;
+  if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return ReplaceOutcome::failed;
+  }
+  return flush_folder_of(target) ? ReplaceOutcome::replaced : ReplaceOutcome::failed;
+}
+
+bool may_write_file(const Text& path) { return ::faccessat(AT_FDCWD, system_path(path).c_str(), W_OK, AT_EACCESS) == 0; }
 
 bool change_current_folder(const Text& path) { return chdir(system_path(path).c_str()) == 0; }
 

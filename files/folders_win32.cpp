@@ -7,7 +7,9 @@
 #include <string>
 #include <utility>
 
+#include "files/file_handle.h"
 #include "files/folder_system.h"
+#include "files/folders.h"
 
 namespace files::folder_system {
 
@@ -162,8 +164,36 @@ std::optional<bool> read_is_folder(const Text& path) {
 
 bool make_folder(const Text& path) { return CreateDirectoryW(wide(path), nullptr) != 0; }
 
-bool copy_file_replacing(const Text& source, const Text& destination) {
-  return CopyFileW(wide(source), wide(destination), FALSE) != 0;
+ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text& model) {
+  const Text temporary = path + Text(TEMPORARY_SUFFIX);
+  constexpr DWORD KEPT = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  DWORD attributes = GetFileAttributesW(wide(model));
+  attributes = attributes == INVALID_FILE_ATTRIBUTES || (attributes & KEPT) == 0 ? FILE_ATTRIBUTE_NORMAL
+                                                                                 : attributes & KEPT;
+  // CREATE_ALWAYS replaces a file that a killed run left at the name.
+  FileHandle file(reinterpret_cast<std::intptr_t>(
+      CreateFileW(wide(temporary), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr)));
+  if (!file.is_open())
+    return GetLastError() == ERROR_ACCESS_DENIED ? ReplaceOutcome::folder_refused : ReplaceOutcome::failed;
+  bool written = write_to_handle(file, bytes.data(), bytes.size()) == bytes.size() &&
+                 FlushFileBuffers(reinterpret_cast<HANDLE>(file.native()));
+  written = file.close() && written;
+  // MoveFileExW rather than ReplaceFileW: one rename that either happens or not, and the write-through
+  // flag has it on the disk before the call returns; ReplaceFileW can fail half-way with the old file
+  // moved aside (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) and offers no write-through. The attributes that
+  // ReplaceFileW would carry over are given to the temporary file above.
+  if (!written ||
+      !MoveFileExW(wide(temporary), wide(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(wide(temporary));
+    return ReplaceOutcome::failed;
+  }
+  return ReplaceOutcome::replaced;
+}
+
+bool may_write_file(const Text& path) {
+  DWORD attributes = GetFileAttributesW(wide(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
 bool change_current_folder(const Text& path) { return SetCurrentDirectoryW(wide(path)) != 0; }

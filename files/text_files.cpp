@@ -29,8 +29,9 @@ struct FileRecord {
   std::int32_t buffer_state = STATE_READING;
   std::int32_t default_encoding = 0;
   bool read_only = false;
-  // Some bytes reported as taken never reached the file; close_file reports it.
-  bool write_failed = false;
+  // A read or write of the system failed (bytes reported as taken never reached the file, or a read
+  // ended early); close_file reports it.
+  bool io_failed = false;
 
   bool is_live() const { return handle.is_open(); }
 };
@@ -39,23 +40,36 @@ std::unique_ptr<runtime::ObjectTable<FileRecord>> file_table;
 
 FileRecord* get_file(ObjectNumber number) { return file_table ? file_table->get_object(number) : nullptr; }
 
-std::int32_t flush_file_buffer(FileRecord& file) {
+std::size_t write_through(FileRecord& file, const char* source, std::size_t count) {
+  std::size_t written = write_to_handle(file.handle, source, count);
+  if (written != count) file.io_failed = true;
+  return written;
+}
+
+// A failed read counts as the end of the file for the reader; close_file reports it.
+std::int32_t read_through(FileRecord& file, char* destination, std::int32_t count) {
+  std::int32_t got = read_from_handle(file.handle, destination, count);
+  if (got >= 0) return got;
+  file.io_failed = true;
+  return 0;
+}
+
+std::size_t flush_file_buffer(FileRecord& file) {
   if (file.buffer_state != STATE_WRITING) return 0;
-  std::int32_t pending = file.buffer_size - file.remaining;
-  std::int32_t written = pending > 0 ? write_to_handle(file.handle, file.buffer.get(), pending) : 0;
-  if (written != pending) file.write_failed = true;
+  auto pending = static_cast<std::size_t>(file.buffer_size - file.remaining);
+  std::size_t written = pending > 0 ? write_through(file, file.buffer.get(), pending) : 0;
   file.remaining = file.buffer_size;
   return written;
 }
 
-// The table's free step and close_file's: writes what is buffered and closes; false when a byte
-// reported as taken never reached the file or the system failed the close.
+// The table's free step and close_file's: writes what is buffered and closes; false when a read or
+// write of the system failed or the close did.
 bool close_file_record(FileRecord& file) {
   if (file.buffer) {
     flush_file_buffer(file);
     file.buffer.reset();
   }
-  bool succeeded = !file.write_failed;
+  bool succeeded = !file.io_failed;
   if (!file.handle.close()) succeeded = false;
   return succeeded;
 }
@@ -79,9 +93,9 @@ std::int32_t buffered_read(FileRecord& file, char* destination, std::int32_t cou
   file.remaining = 0;
   if (need >= file.buffer_size) {
     file.filled = 0;
-    return taken + read_from_handle(file.handle, destination + taken, need);
+    return taken + read_through(file, destination + taken, need);
   }
-  std::int32_t got = read_from_handle(file.handle, buffer, file.buffer_size);
+  std::int32_t got = read_through(file, buffer, file.buffer_size);
   file.filled = file.remaining = got;
   std::int32_t more = std::min(need, got);
   std::memcpy(destination + taken, buffer, static_cast<std::size_t>(more));
@@ -89,7 +103,8 @@ std::int32_t buffered_read(FileRecord& file, char* destination, std::int32_t cou
   return taken + more;
 }
 
-std::int32_t buffered_write(FileRecord& file, const char* source, std::int32_t count) {
+// Counts are of the size type throughout, so that no length is cut before it is compared.
+std::size_t buffered_write(FileRecord& file, const char* source, std::size_t count) {
   if (file.read_only) return 0;
   if (file.buffer_state == STATE_READING) {
     // The system's pointer stands after the read-ahead; the caller writes at the logical position.
@@ -98,36 +113,31 @@ std::int32_t buffered_write(FileRecord& file, const char* source, std::int32_t c
     file.buffer_state = STATE_WRITING;
     file.remaining = file.buffer_size;
   }
-  if (file.remaining > count) {
-    std::memcpy(file.buffer.get() + (file.buffer_size - file.remaining), source, static_cast<std::size_t>(count));
-    file.remaining -= count;
+  const auto free = static_cast<std::size_t>(file.remaining);
+  const auto size = static_cast<std::size_t>(file.buffer_size);
+  if (free > count) {
+    std::memcpy(file.buffer.get() + (size - free), source, count);
+    file.remaining -= static_cast<std::int32_t>(count);
     return count;
   }
-  std::int32_t pending = file.buffer_size - file.remaining;
   // Taking more bytes after the earlier ones were lost would report them as written.
-  if (flush_file_buffer(file) != pending) return 0;
-  if (count >= file.buffer_size) {
-    std::int32_t written = write_to_handle(file.handle, source, count);
-    if (written != count) file.write_failed = true;
-    return written;
-  }
-  std::memcpy(file.buffer.get(), source, static_cast<std::size_t>(count));
-  file.remaining -= count;
+  if (flush_file_buffer(file) != size - free) return 0;
+  if (count >= size) return write_through(file, source, count);
+  std::memcpy(file.buffer.get(), source, count);
+  file.remaining -= static_cast<std::int32_t>(count);
   return count;
 }
 
 std::int32_t read_bytes(FileRecord& file, char* destination, std::int32_t count) {
-  return file.buffer ? buffered_read(file, destination, count) : read_from_handle(file.handle, destination, count);
+  return file.buffer ? buffered_read(file, destination, count) : read_through(file, destination, count);
 }
 
 std::int32_t write_bytes(FileRecord& file, std::string_view bytes) {
-  // A count that does not fit the result is refused whole rather than written cut to 32 bits.
+  // The count must fit the 32-bit result: a longer text is refused whole, nothing written.
   if (file.read_only || bytes.empty() || bytes.size() > static_cast<std::size_t>(INT32_MAX)) return 0;
-  auto count = static_cast<std::int32_t>(bytes.size());
-  if (file.buffer) return buffered_write(file, bytes.data(), count);
-  std::int32_t written = write_to_handle(file.handle, bytes.data(), count);
-  if (written != count) file.write_failed = true;
-  return written;
+  std::size_t written =
+      file.buffer ? buffered_write(file, bytes.data(), bytes.size()) : write_through(file, bytes.data(), bytes.size());
+  return static_cast<std::int32_t>(written);
 }
 
 // Puts the last `count` bytes read back, so that the next read starts with them.

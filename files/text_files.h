@@ -55,8 +55,9 @@ Text read_file_text(ObjectNumber number, std::int32_t flags);
 // write.
 std::int32_t write_file_text(ObjectNumber number, TextView text);
 // Writes the pending bytes and closes the file; the number is free afterwards whatever happens.
-// Returns non-zero when the final write and the close succeeded, 0 when either failed or the number
-// was not open. ANY_NUMBER closes every open file.
+// Returns non-zero when every read and write of the file and the close succeeded, 0 when one failed
+// (so a read that ended early is told from the end of the file) or the number was not open.
+// ANY_NUMBER closes every open file.
 int close_file(ObjectNumber number);
 // Non-zero when the number holds an open file.
 int is_file_open(ObjectNumber number);

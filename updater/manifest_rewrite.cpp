@@ -210,26 +210,44 @@ bool is_too_long_to_write(const Text& text) {
   return text.size() > limit || runtime::utf16_to_utf8(text).size() > limit;
 }
 
+// Where the folder takes no temporary file, the manifest is written over in place; when that fails,
+// its old bytes (the backup's) go back. False when the new text is not in place.
+bool rewrite_in_place(const RunState& state) {
+  if (!files::open_file_object(0, state.manifest_path, files::FILE_MODE_CREATE, 2)) return false;
+  bool written = files::write_file_text(0, state.new_manifest_text) != 0;
+  if (files::close_file(0) && written) return true;
+  bool restored = files::open_file_object(0, state.manifest_path, files::FILE_MODE_CREATE, 2) &&
+                  files::write_file_text(0, runtime::utf8_to_utf16(state.manifest_bytes)) != 0;
+  restored = files::close_file(0) && restored;
+  if (!restored)
+    dialogs::show_message_box(u"Error", u"Could not restore " + state.manifest_path + u" from its backup", 16);
+  return false;
+}
+
+// The manifest's bytes, read whole as bytes, one past the limit to tell a manifest that has grown
+// beyond it; nothing when it cannot be opened or a read fails.
+std::optional<std::string> read_manifest_bytes(TextView manifest_path) {
+  if (!files::open_file_for_reading(0, manifest_path, 2)) return std::nullopt;
+  std::string bytes = files::read_file_bytes(0, static_cast<std::size_t>(MAX_MANIFEST_BYTES) + 1);
+  if (!files::close_file(0)) return std::nullopt;
+  return bytes;
+}
+
 }  // namespace
 
 Text make_new_manifest_text(RunState& state, TextView manifest_path) {
-  if (!files::open_file_for_reading(0, manifest_path, 2)) {
-    ++state.failed_count;
-    return Text();
-  }
-  // The manifest is read twice over the same open file: as bytes, to refuse a manifest that would not
-  // survive its conversion (invalid UTF-8, a zero byte) or that is too long for a Text, and as text.
-  // One byte past the limit tells a manifest that has grown beyond it.
-  std::string bytes = files::read_file_bytes(0, static_cast<std::size_t>(MAX_MANIFEST_BYTES) + 1);
-  bool lossless = bytes.size() <= static_cast<std::size_t>(MAX_MANIFEST_BYTES) &&
-                  bytes.find('\0') == std::string::npos && runtime::is_valid_utf8(bytes);
-  Text text = lossless ? runtime::utf8_to_utf16(bytes) : Text();
-  bytes = std::string();
-  files::close_file(0);
+  state.manifest_bytes.clear();
+  std::optional<std::string> bytes = read_manifest_bytes(manifest_path);
+  // A manifest that would not survive its conversion (invalid UTF-8, a zero byte) or that is too long
+  // for a Text is refused.
+  bool lossless = bytes && bytes->size() <= static_cast<std::size_t>(MAX_MANIFEST_BYTES) &&
+                  bytes->find('\0') == std::string::npos && runtime::is_valid_utf8(*bytes);
   if (!lossless) {
     ++state.failed_count;
     return Text();
   }
+  Text text = runtime::utf8_to_utf16(*bytes);
+  state.manifest_bytes = std::move(*bytes);
 
   if (are_texts_equal(text, u"")) {
     ++state.skipped_count;
@@ -274,27 +292,34 @@ void update_addon_manifest(RunState& state, TextView entry_name) {
   state.new_manifest_text = make_new_manifest_text(state, state.manifest_path);
   if (are_texts_equal(state.new_manifest_text, u"")) return;
 
+  // Another program (or the user, while a question was open) may have changed the manifest since it
+  // was read: its new bytes are not overwritten with a text made from the old ones.
+  if (read_manifest_bytes(state.manifest_path) != state.manifest_bytes) {
+    ++state.failed_count;
+    return;
+  }
+
   files::create_folder(BACKUP_ROOT);
   files::create_folder(Text(BACKUP_PREFIX) + Text(entry_name));
   const Text backup_path = Text(BACKUP_PREFIX) + state.manifest_path;
-  if (!files::duplicate_file(state.manifest_path, backup_path)) {
+  // The backup holds the bytes just checked, and is on the disk before the manifest is touched.
+  if (files::replace_file(backup_path, state.manifest_bytes, state.manifest_path) != files::FILE_REPLACED) {
     dialogs::show_message_box(u"Error", u"Could not back up " + state.manifest_path, 16);
     runtime::end_program();
   }
 
-  if (!files::open_file_object(0, state.manifest_path, files::FILE_MODE_CREATE, 2)) {
+  // A rename would replace a read-only manifest as readily as any other.
+  if (!files::may_write_file(state.manifest_path)) {
     ++state.failed_count;
     return;
   }
-  // From here on a failed write or close must not leave a damaged manifest: the backup goes back.
-  bool written = files::write_file_text(0, state.new_manifest_text) != 0;
-  bool closed = files::close_file(0) != 0;
-  if (!written || !closed) {
-    files::duplicate_file(backup_path, state.manifest_path);
-    ++state.failed_count;
+  const int replaced = files::replace_file(state.manifest_path, runtime::utf16_to_utf8(state.new_manifest_text),
+                                           state.manifest_path);
+  if (replaced == files::FILE_REPLACED) {
+    ++state.modified_count;
     return;
   }
-  ++state.modified_count;
+  if (replaced == files::FILE_NOT_REPLACED || !rewrite_in_place(state)) ++state.failed_count;
 }
 
 }  // namespace updater

@@ -7,6 +7,7 @@
 #include "runtime/date.h"
 #include "runtime/program_end.h"
 #include "runtime/text_functions.h"
+#include "updater/single_instance.h"
 
 namespace updater {
 
@@ -51,6 +52,12 @@ void run_update() {
   files::init_file_library();
   pattern::init_pattern_library();
   dialogs::init_dialogs();
+
+  // Two runs at once would each rewrite manifests from what they read before the other wrote.
+  if (is_another_instance_running()) {
+    dialogs::show_message_box(u"Error", u"Quillbrook is already running.", FLAGS_ERROR);
+    runtime::end_program();
+  }
 
   RunState state;
   state.addons_folder = files::get_user_folder(files::USER_FOLDER_APPDATA) + u"nvda\\addons\\";

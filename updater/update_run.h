@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "runtime/text.h"
 
@@ -30,6 +31,8 @@ struct RunState {
   Text version_text;       // never empty once the walk runs
   Text manifest_path;      // of the current add-on, relative to the add-ons folder
   Text new_manifest_text;  // empty: the manifest is left alone
+  // The bytes that new_manifest_text was made from: the manifest is replaced only while it holds them.
+  std::string manifest_bytes;
   std::int32_t found_count = 0;
   std::int32_t skipped_count = 0;
   std::int32_t failed_count = 0;
@@ -41,11 +44,13 @@ struct RunState {
 [[noreturn]] void run_update();
 
 // The work on one add-on folder (a name in the current folder): finds, rewrites and backs up its
-// manifest and counts the outcome. Ends the process when the backup copy fails.
+// manifest and counts the outcome. Ends the process when the backup copy fails. A crash at any moment
+// leaves the manifest with its old bytes or its new ones, and the new ones only with the old ones in
+// the backup.
 void update_addon_manifest(RunState& state, TextView entry_name);
 
 // The manifest's new text, or the empty Text when it is to be left alone (counted here as skipped or
-// failed).
+// failed). Keeps the bytes read in the run state's manifest_bytes.
 Text make_new_manifest_text(RunState& state, TextView manifest_path);
 
 // True for a version that the screen reader accepts and the key pattern reads back: four ASCII digits,

@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -66,6 +67,15 @@ std::string read_bytes(const std::filesystem::path& file) {
 void write_bytes(const std::filesystem::path& file, std::string_view bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::string> list_names(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 runtime::Text path_text(const std::filesystem::path& path) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <string_view>
 #include <system_error>
 
@@ -54,6 +55,8 @@ std::filesystem::path shared_dir();
 // Whole-file helpers working on raw bytes.
 std::string read_bytes(const std::filesystem::path& file);
 void write_bytes(const std::filesystem::path& file, std::string_view bytes);
+// The names in a folder, sorted: what a run left behind.
+std::vector<std::string> list_names(const std::filesystem::path& folder);
 
 // A path as a Text (UTF-16).
 runtime::Text path_text(const std::filesystem::path& path);

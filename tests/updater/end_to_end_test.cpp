@@ -307,6 +307,43 @@ TEST_F(EndToEnd, ASecondRunReplacesTheBackupsButOneWithNothingToChangeKeepsThem)
   EXPECT_EQ(backup("two"), "lastTestedNVDAVersion = 2024.1\nname = x\nlastTestedNVDAVersion = 2024.1\nx = 1\n");
 }
 
+TEST_F(EndToEnd, AManifestChangedWhileTheQuestionWasOpenIsLeftAsTheOtherProgramMadeIt) {
+  add_addon("asked", "name = asked\r\n");
+  add_addon("kept", "lastTestedNVDAVersion = 2023.1\r\n");
+  const std::string edited = "name = asked\r\nlastTestedNVDAVersion = 2030.1\r\n";
+  RunResult result = program.run([&](const Dialog& dialog) {
+    // Another program saves the manifest while the user thinks about the question.
+    if (dialog.yes_no && dialog.text != CONFIRMATION) write_bytes(addons() / "asked" / "manifest.ini", edited);
+    return Scripted{}(dialog);
+  });
+  expect_clean_exit(result);
+  EXPECT_EQ(summary(result), counts(2, 0, 1, 1));
+  EXPECT_EQ(manifest("asked"), edited);
+  EXPECT_FALSE(fs::exists(backups() / "asked"));
+  EXPECT_EQ(manifest("kept"), "lastTestedNVDAVersion = 2036.1.1\r\n");
+}
+
+TEST_F(EndToEnd, ASecondRunBesideTheFirstEndsAtOnceWithAMessage) {
+  add_addon("one", "lastTestedNVDAVersion = 2023.1\r\n");
+  RunResult second;
+  RunResult first = program.run([&](const Dialog& dialog) {
+    if (dialog.text == CONFIRMATION) {
+      driver::ProgramDriver beside(program.appdata());
+      second = beside.run(Scripted{});
+      return Answer{Answer::Kind::no, {}};
+    }
+    return Scripted{}(dialog);
+  });
+  expect_clean_exit(first);
+  expect_clean_exit(second);
+  ASSERT_EQ(second.dialogs.size(), 1u);
+  EXPECT_EQ(second.dialogs[0].title, u"Error");
+  EXPECT_EQ(second.dialogs[0].text, u"Quillbrook is already running.");
+  EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2023.1\r\n");
+  // Once the first has ended, a run goes ahead.
+  EXPECT_EQ(summary(program.run(Scripted{})), counts(1, 0, 0, 1));
+}
+
 TEST_F(EndToEnd, ABackupFailureEndsTheRunAfterTheAddonsBeforeIt) {
   for (int i = 0; i < 5; ++i) add_addon("addon" + std::to_string(i), "lastTestedNVDAVersion = 2023.1\r\n");
   // The program walks the folder in the file system's order; the third add-on in that order cannot
