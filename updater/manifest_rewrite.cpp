@@ -315,11 +315,10 @@ void update_addon_manifest(RunState& state, TextView entry_name) {
   }
   const int replaced = files::replace_file(state.manifest_path, runtime::utf16_to_utf8(state.new_manifest_text),
                                            state.manifest_path);
-  if (replaced == files::FILE_REPLACED) {
+  if (replaced == files::FILE_REPLACED || (replaced == files::FOLDER_REFUSES_FILES && rewrite_in_place(state)))
     ++state.modified_count;
-    return;
-  }
-  if (replaced == files::FILE_NOT_REPLACED || !rewrite_in_place(state)) ++state.failed_count;
+  else
+    ++state.failed_count;
 }
 
 }  // namespace updater
