@@ -1,0 +1,207 @@
+// What Wine can show of the file system failing the Windows program: a full disk under the user's
+// roaming folder (a small tmpfs that the Wine session mounts in its folder), and manifests with the
+// read-only and hidden attributes. No manifest may lose its bytes.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/utf8.h"
+#include "tests/support/test_support.h"
+#include "tests/updater/program_driver.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::read_bytes;
+using test_support::write_bytes;
+
+constexpr std::string_view OLD_KEY = "lastTestedNVDAVersion = 2023.1\r\n";
+constexpr std::string_view NEW_KEY = "lastTestedNVDAVersion = 2036.1.1\r\n";
+
+struct Addon {
+  std::string name;
+  std::string old_bytes;
+  std::string new_bytes;
+};
+
+// A manifest of `size` bytes (at least about 60) with the key line last.
+Addon addon(const std::string& name, std::size_t size) {
+  std::string head = "name = " + name + "\r\ndescription = \"";
+  std::string tail = "\"\r\n" + std::string(OLD_KEY);
+  std::string filling(size > head.size() + tail.size() ? size - head.size() - tail.size() : 0, 'w');
+  return {name, head + filling + tail, head + filling + "\"\r\n" + std::string(NEW_KEY)};
+}
+
+driver::Answer yes_to_all(const driver::Dialog& dialog) {
+  if (dialog.kind == driver::Dialog::Kind::input) return {driver::Answer::Kind::type, u"2036.1.1"};
+  if (dialog.kind == driver::Dialog::Kind::chooser) return {driver::Answer::Kind::cancel, {}};
+  return {dialog.yes_no ? driver::Answer::Kind::yes : driver::Answer::Kind::enter, {}};
+}
+
+const driver::Dialog* find_dialog(const driver::RunResult& result, std::u16string_view title) {
+  for (const driver::Dialog& dialog : result.dialogs)
+    if (dialog.title == title) return &dialog;
+  return nullptr;
+}
+
+void lay_out(const fs::path& addons, const std::vector<Addon>& list) {
+  for (const Addon& one : list) {
+    fs::create_directories(addons / one.name);
+    write_bytes(addons / one.name / "manifest.ini", one.old_bytes);
+  }
+}
+
+// Every manifest holds its old bytes or its new ones, a new one has the old in its backup, and the
+// summary adds up, unless a backup failed and ended the run with its message. Returns the rewritten.
+int check_run(const driver::RunResult& result, const fs::path& addons, const std::vector<Addon>& list) {
+  EXPECT_TRUE(result.finished);
+  EXPECT_EQ(result.exit_code, 0);
+  int rewritten = 0;
+  for (const Addon& one : list) {
+    const std::string bytes = read_bytes(addons / one.name / "manifest.ini");
+    if (bytes == one.new_bytes) {
+      ++rewritten;
+      EXPECT_EQ(read_bytes(addons.parent_path() / "manifest backups" / one.name / "manifest.ini"), one.old_bytes);
+    } else {
+      EXPECT_EQ(bytes, one.old_bytes) << one.name << ": damaged";
+    }
+    EXPECT_EQ(test_support::list_names(addons / one.name), std::vector<std::string>{"manifest.ini"}) << one.name;
+  }
+  const driver::Dialog* done = find_dialog(result, u"Done");
+  if (!done) {
+    EXPECT_FALSE(result.dialogs.empty());
+    if (!result.dialogs.empty()) EXPECT_EQ(result.dialogs.back().text.rfind(u"Could not back up ", 0), 0u);
+    return rewritten;
+  }
+  int found = 0, skipped = 0, failed = 0, modified = 0;
+  EXPECT_EQ(std::sscanf(runtime::utf16_to_utf8(done->text).c_str(), "%d manifests found, %d skipped, %d failed, %d modified.",
+                        &found, &skipped, &failed, &modified),
+            4);
+  EXPECT_EQ(found, skipped + failed + modified);
+  EXPECT_EQ(modified, rewritten);
+  return rewritten;
+}
+
+// Points the user's roaming folder (CSIDL_APPDATA) elsewhere for one test, and back.
+class ScopedRoamingFolder {
+ public:
+  explicit ScopedRoamingFolder(const fs::path& folder) {
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key_) != ERROR_SUCCESS) return;
+    wchar_t old[MAX_PATH] = {};
+    DWORD size = sizeof old, type = 0;
+    if (RegQueryValueExW(key_, L"AppData", nullptr, &type, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS)
+      saved_ = std::wstring(old);
+    set(folder.wstring());
+  }
+  ~ScopedRoamingFolder() {
+    if (!key_) return;
+    if (saved_)
+      set(*saved_);
+    else
+      RegDeleteValueW(key_, L"AppData");
+    RegCloseKey(key_);
+  }
+  ScopedRoamingFolder(const ScopedRoamingFolder&) = delete;
+  ScopedRoamingFolder& operator=(const ScopedRoamingFolder&) = delete;
+
+ private:
+  static constexpr const wchar_t* KEY = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  void set(const std::wstring& value) {
+    RegSetValueExW(key_, L"AppData", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  }
+  HKEY key_ = nullptr;
+  std::optional<std::wstring> saved_;
+};
+
+// The small file system that scripts/wine-session mounts in the session folder, when it could.
+std::optional<fs::path> full_disk() {
+  const char* session = std::getenv("QUILLBROOK_WINE_DIR");
+  if (!session) return std::nullopt;
+  std::string unix_path = std::string(session) + "/full-disk";
+  fs::path folder = fs::path("Z:" + unix_path).make_preferred();
+  ULARGE_INTEGER total{};
+  if (!GetDiskFreeSpaceExW(folder.wstring().c_str(), nullptr, &total, nullptr) || total.QuadPart > 1024 * 1024)
+    return std::nullopt;
+  return folder;
+}
+
+// Fills the file system with a file of its own, then frees `free_pages` pages of 4096 bytes.
+void fill_leaving(const fs::path& folder, std::size_t free_pages) {
+  HANDLE filler = CreateFileW((folder / "filler").wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (filler == INVALID_HANDLE_VALUE) return;
+  const std::string block(4096, 'f');
+  LONGLONG size = 0;
+  DWORD written = 0;
+  while (WriteFile(filler, block.data(), 4096, &written, nullptr) && written == 4096) size += 4096;
+  LARGE_INTEGER end{};
+  end.QuadPart = std::max<LONGLONG>(0, size - static_cast<LONGLONG>(free_pages) * 4096);
+  SetFilePointerEx(filler, end, nullptr, FILE_BEGIN);
+  SetEndOfFile(filler);
+  CloseHandle(filler);
+}
+
+TEST(FileSystemFaults, AFullDiskLosesNoManifest) {
+  const std::optional<fs::path> disk = full_disk();
+  if (!disk) GTEST_SKIP() << "the Wine session has no small file system (it mounts one when run as root)";
+  std::vector<Addon> list;
+  for (int i = 0; i < 3; ++i) list.push_back(addon("small" + std::to_string(i), 600));
+  for (int i = 0; i < 3; ++i) list.push_back(addon("edge" + std::to_string(i), 4095));
+  list.push_back(addon("big", 3 * 4096 - 1));
+  int rewritten_somewhere = 0;
+  for (std::size_t free_pages : {0, 2, 5, 9, 40}) {
+    SCOPED_TRACE("free pages: " + std::to_string(free_pages));
+    ScopedRoamingFolder roaming(*disk);
+    driver::ProgramDriver program;
+    ASSERT_EQ(program.appdata(), *disk);
+    const fs::path addons = program.appdata() / "nvda" / "addons";
+    lay_out(addons, list);
+    fill_leaving(*disk, free_pages);
+    auto result = program.run(yes_to_all);
+    fs::remove(*disk / "filler");
+    const int rewritten = check_run(result, addons, list);
+    if (free_pages == 0) {
+      EXPECT_NE(find_dialog(result, u"Error"), nullptr) << "no room for even one backup";
+    }
+    if (free_pages == 40) {
+      EXPECT_EQ(rewritten, static_cast<int>(list.size())) << "room for everything";
+    }
+    rewritten_somewhere += rewritten > 0 && rewritten < static_cast<int>(list.size());
+  }
+  EXPECT_GT(rewritten_somewhere, 0) << "no run filled the disk part-way";
+}
+
+TEST(FileSystemFaults, AReadOnlyManifestIsBackedUpButNotRewrittenAndOtherAttributesStay) {
+  driver::ProgramDriver program;
+  const fs::path addons = program.appdata() / "nvda" / "addons";
+  const Addon locked = addon("locked", 600), hidden = addon("hidden", 600), plain = addon("plain", 600);
+  lay_out(addons, {locked, hidden, plain});
+  const std::wstring locked_path = (addons / "locked" / "manifest.ini").wstring();
+  const std::wstring hidden_path = (addons / "hidden" / "manifest.ini").wstring();
+  ASSERT_TRUE(SetFileAttributesW(locked_path.c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(SetFileAttributesW(hidden_path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+
+  auto result = program.run(yes_to_all);
+  const DWORD locked_attributes = GetFileAttributesW(locked_path.c_str());
+  const DWORD hidden_attributes = GetFileAttributesW(hidden_path.c_str());
+  SetFileAttributesW(locked_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(check_run(result, addons, {locked, hidden, plain}), 2);
+  const driver::Dialog* done = find_dialog(result, u"Done");
+  ASSERT_NE(done, nullptr);
+  EXPECT_EQ(done->text, u"3 manifests found, 0 skipped, 1 failed, 2 modified.");
+  EXPECT_EQ(read_bytes(addons / "locked" / "manifest.ini"), locked.old_bytes);
+  EXPECT_EQ(read_bytes(addons.parent_path() / "manifest backups" / "locked" / "manifest.ini"), locked.old_bytes);
+  EXPECT_NE(locked_attributes & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_NE(hidden_attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(read_bytes(addons / "hidden" / "manifest.ini"), hidden.new_bytes);
+}
+
+}  // namespace
