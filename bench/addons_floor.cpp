@@ -1,6 +1,7 @@
 // The file-system floor of an update run: the same work on every add-on as the updater does, done
-// with the plainest system calls and nothing else (no dialogs, no UTF-16, no pattern engine). The
-// updater's time over this one's is what its own code costs.
+// with the plainest system calls and nothing else (no dialogs, no UTF-16, no pattern engine), and
+// written as durably (temporary file, flush, rename, folder flush). The updater's time over this one's
+// is what its own code costs.
 //
 // addons_floor <add-ons folder> <version>; prints the number of manifests rewritten.
 
@@ -30,11 +31,20 @@ bool read_whole(const char* path, std::string& bytes) {
   return got == 0;
 }
 
-bool write_whole(const char* path, std::string_view bytes) {
-  int descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+// Durably, as the program writes: a temporary file beside the file, flushed, renamed over it, and
+// the folder flushed.
+bool write_durably(const std::string& path, std::string_view bytes) {
+  const std::string temporary = path + ".new";
+  int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (descriptor < 0) return false;
-  bool complete = write(descriptor, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  return close(descriptor) == 0 && complete;
+  bool complete =
+      write(descriptor, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) && fdatasync(descriptor) == 0;
+  if (close(descriptor) != 0 || !complete || rename(temporary.c_str(), path.c_str()) != 0) return false;
+  const std::string folder = path.substr(0, path.rfind('/'));
+  int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return false;
+  bool flushed = fsync(directory) == 0;
+  return close(directory) == 0 && flushed;
 }
 
 // Every key line's value, the digits and dots after "= ", becomes the version.
@@ -78,8 +88,8 @@ int main(int argc, char** argv) {
     backup = "../manifest backups/" + manifest;
     // A copy is its own read of the source, as any copy routine does it.
     std::string copied;
-    if (!read_whole(manifest.c_str(), copied) || !write_whole(backup.c_str(), copied)) return 1;
-    if (!write_whole(manifest.c_str(), with_version(bytes, version))) return 1;
+    if (!read_whole(manifest.c_str(), copied) || !write_durably(backup, copied)) return 1;
+    if (!write_durably(manifest, with_version(bytes, version))) return 1;
     ++modified;
   }
   closedir(folder);

@@ -247,7 +247,8 @@ ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text
   int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (descriptor < 0 && errno == EEXIST && ::unlink(temporary.c_str()) == 0)
     descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (descriptor < 0) return errno == EACCES || errno == EPERM ? ReplaceOutcome::folder_refused : ReplaceOutcome::failed;
+  if (descriptor < 0)
+    return errno == EACCES || errno == EPERM ? ReplaceOutcome::folder_refused : ReplaceOutcome::failed;
   FileHandle file(descriptor);
   bool written = write_all(descriptor, bytes) && ((mode & process_umask()) == 0 || ::fchmod(descriptor, mode) == 0) &&
                  ::fdatasync(descriptor) == 0;
@@ -259,7 +260,9 @@ ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text
   return flush_folder_of(target) ? ReplaceOutcome::replaced : ReplaceOutcome::failed;
 }
 
-bool may_write_file(const Text& path) { return ::faccessat(AT_FDCWD, system_path(path).c_str(), W_OK, AT_EACCESS) == 0; }
+bool may_write_file(const Text& path) {
+  return ::faccessat(AT_FDCWD, system_path(path).c_str(), W_OK, AT_EACCESS) == 0;
+}
 
 bool change_current_folder(const Text& path) { return chdir(system_path(path).c_str()) == 0; }
 

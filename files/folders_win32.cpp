@@ -166,11 +166,11 @@ bool make_folder(const Text& path) { return CreateDirectoryW(wide(path), nullptr
 
 ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text& model) {
   const Text temporary = path + Text(TEMPORARY_SUFFIX);
-  constexpr DWORD KEPT = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  constexpr DWORD KEPT =
+      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   DWORD attributes = GetFileAttributesW(wide(model));
-  attributes = attributes == INVALID_FILE_ATTRIBUTES || (attributes & KEPT) == 0 ? FILE_ATTRIBUTE_NORMAL
-                                                                                 : attributes & KEPT;
+  attributes =
+      attributes == INVALID_FILE_ATTRIBUTES || (attributes & KEPT) == 0 ? FILE_ATTRIBUTE_NORMAL : attributes & KEPT;
   // CREATE_ALWAYS replaces a file that a killed run left at the name.
   FileHandle file(reinterpret_cast<std::intptr_t>(
       CreateFileW(wide(temporary), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr)));
@@ -183,8 +183,7 @@ ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text
   // flag has it on the disk before the call returns; ReplaceFileW can fail half-way with the old file
   // moved aside (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) and offers no write-through. The attributes that
   // ReplaceFileW would carry over are given to the temporary file above.
-  if (!written ||
-      !MoveFileExW(wide(temporary), wide(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!written || !MoveFileExW(wide(temporary), wide(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     DeleteFileW(wide(temporary));
     return ReplaceOutcome::failed;
   }

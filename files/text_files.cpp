@@ -301,7 +301,8 @@ std::int32_t write_file_text(ObjectNumber number, TextView text) {
   FileRecord* file = get_file(number);
   if (!file) return 0;
   TextView units = runtime::until_terminator(text);
-  if (units.empty()) return 0;
+  // Every unit takes at least a byte: a text this long cannot be counted, and is not converted.
+  if (units.empty() || units.size() > static_cast<std::size_t>(INT32_MAX)) return 0;
   if (file->default_encoding == ENCODING_UTF16) return write_bytes(*file, text_to_utf16le(units));
   return write_bytes(*file, text_to_multibyte(units, file->default_encoding));
 }

@@ -313,8 +313,8 @@ void update_addon_manifest(RunState& state, TextView entry_name) {
     ++state.failed_count;
     return;
   }
-  const int replaced = files::replace_file(state.manifest_path, runtime::utf16_to_utf8(state.new_manifest_text),
-                                           state.manifest_path);
+  const int replaced =
+      files::replace_file(state.manifest_path, runtime::utf16_to_utf8(state.new_manifest_text), state.manifest_path);
   if (replaced == files::FILE_REPLACED || (replaced == files::FOLDER_REFUSES_FILES && rewrite_in_place(state)))
     ++state.modified_count;
   else

@@ -64,8 +64,8 @@ driver::Answer answer(const driver::Dialog& dialog) {
 // The numbers of a summary, or nothing for another text.
 std::optional<std::vector<int>> summary_counts(const std::u16string& text) {
   int found, skipped, failed, modified;
-  if (std::sscanf(runtime::utf16_to_utf8(text).c_str(), "%d manifests found, %d skipped, %d failed, %d modified.", &found,
-                  &skipped, &failed, &modified) != 4)
+  if (std::sscanf(runtime::utf16_to_utf8(text).c_str(), "%d manifests found, %d skipped, %d failed, %d modified.",
+                  &found, &skipped, &failed, &modified) != 4)
     return std::nullopt;
   return std::vector<int>{found, skipped, failed, modified};
 }

@@ -289,8 +289,8 @@ TEST_F(TextFiles, ReadFileBytesKeepsZeroBytesConvertsNothingAndStopsAtItsLimit) 
 
 TEST_F(TextFiles, ATextWhoseBytesTheCountCannotHoldIsRefusedWhole) {
   if (sizeof(void*) < 8) GTEST_SKIP() << "the text takes more memory than a 32-bit process has";
-  // Three bytes a unit: 2^31 + 1 bytes, one more than the signed 32-bit count of bytes taken holds.
-  const Text huge((std::size_t{1} << 31) / 3 + 1, u'\u0800');
+  // 2^31 units of at least one byte each: more bytes than the signed 32-bit count of bytes taken holds.
+  const Text huge(std::size_t{1} << 31, u'a');
   ASSERT_NE(files::open_file_object(0, path("huge.txt"), files::FILE_MODE_CREATE, UTF8), 0);
   EXPECT_EQ(files::write_file_text(0, huge), 0);
   EXPECT_EQ(files::close_file(0), 1);

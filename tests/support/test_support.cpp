@@ -1,8 +1,8 @@
 #include "tests/support/test_support.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>

@@ -4,9 +4,9 @@
 
 #include <filesystem>
 #include <string>
-#include <vector>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "runtime/text.h"
 

@@ -1,9 +1,8 @@
 // What Wine can show of the file system failing the Windows program: a full disk under the user's
 // roaming folder (a small tmpfs that the Wine session mounts in its folder), and manifests with the
 // read-only and hidden attributes. No manifest may lose its bytes.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -77,13 +76,16 @@ int check_run(const driver::RunResult& result, const fs::path& addons, const std
   const driver::Dialog* done = find_dialog(result, u"Done");
   if (!done) {
     EXPECT_FALSE(result.dialogs.empty());
-    if (!result.dialogs.empty()) EXPECT_EQ(result.dialogs.back().text.rfind(u"Could not back up ", 0), 0u);
+    if (!result.dialogs.empty()) {
+      EXPECT_EQ(result.dialogs.back().text.rfind(u"Could not back up ", 0), 0u);
+    }
     return rewritten;
   }
   int found = 0, skipped = 0, failed = 0, modified = 0;
-  EXPECT_EQ(std::sscanf(runtime::utf16_to_utf8(done->text).c_str(), "%d manifests found, %d skipped, %d failed, %d modified.",
-                        &found, &skipped, &failed, &modified),
-            4);
+  EXPECT_EQ(
+      std::sscanf(runtime::utf16_to_utf8(done->text).c_str(), "%d manifests found, %d skipped, %d failed, %d modified.",
+                  &found, &skipped, &failed, &modified),
+      4);
   EXPECT_EQ(found, skipped + failed + modified);
   EXPECT_EQ(modified, rewritten);
   return rewritten;
