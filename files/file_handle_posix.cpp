@@ -71,11 +71,9 @@ FileHandle open_file_handle(TextView path, std::int32_t mode, std::int32_t /*sha
   FileHandle handle(descriptor);
   // Windows refuses to open a folder as a file; a read-only open of one succeeds here, as does one of
   // a FIFO, a socket or a device, whose reads may block or never end (opens for writing fail on a
-  // folder by themselves).
+  // folder by themselves). O_NONBLOCK may stay: it changes nothing for a regular file.
   struct stat status;
-  if (mode == FILE_MODE_READ &&
-      (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || ::fcntl(descriptor, F_SETFL, O_RDONLY) != 0))
-    return FileHandle();
+  if (mode == FILE_MODE_READ && (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))) return FileHandle();
   return handle;
 }
 
