@@ -3,14 +3,20 @@
 #include <pcre.h>
 
 #include <cstddef>
+#include <string>
 
 #include "runtime/object_table.h"
+#include "runtime/text.h"
 
 // Shared between the library's own source files; not for callers.
 namespace pattern::detail {
 
 // The compiled pattern of a live number, or null.
 const pcre* compiled_pattern(runtime::ObjectNumber number);
+
+// The UTF-8 form of the text for a search by a live number (empty for another number), kept until
+// a search is given another text.
+const std::string& converted_text(runtime::ObjectNumber number, runtime::TextView text);
 
 // Keeps the outcome of a search for get_match_error: 0, or the engine's negative error code.
 void set_match_error(runtime::ObjectNumber number, int error);

@@ -25,7 +25,10 @@ struct CompiledPatternDeleter {
 struct PatternRecord {
   std::unique_ptr<pcre, CompiledPatternDeleter> compiled;
   std::int32_t group_count = 0;
-  std::string subject;       // UTF-8 copy of the text under scan
+  std::string subject;  // UTF-8 copy of the text under scan
+  // The UTF-8 form of the text last given to a search: the searches of one text (a match, its scan,
+  // its replacement) convert it once.
+  std::string converted;
   std::vector<int> offsets;  // 3 x (group_count + 1), kept for every later scan of this pattern
   std::int32_t scan_position = 0;
   std::int32_t subject_length = 0;
@@ -48,6 +51,17 @@ namespace detail {
 const pcre* compiled_pattern(ObjectNumber number) {
   PatternRecord* record = get_pattern(number);
   return record ? record->compiled.get() : nullptr;
+}
+
+const std::string& converted_text(ObjectNumber number, TextView text) {
+  static const std::string none;
+  PatternRecord* record = get_pattern(number);
+  if (!record) return none;
+  if (!runtime::is_utf8_form_of(text, record->converted)) {
+    record->converted.clear();
+    record->converted = to_utf8(text);
+  }
+  return record->converted;
 }
 
 void set_match_error(ObjectNumber number, int error) {
@@ -105,7 +119,7 @@ int match_pattern(ObjectNumber number, TextView text) {
   PatternRecord* record = get_pattern(number);
   if (!record) return 0;
   try {
-    const std::string utf8 = to_utf8(text);
+    const std::string& utf8 = detail::converted_text(number, text);
     if (utf8.size() > INT_MAX) {
       record->match_error = PCRE_ERROR_BADLENGTH;
       return 0;
@@ -137,13 +151,13 @@ int examine_matches(ObjectNumber number, TextView text) {
   record->match_error = 0;
   try {
     if (record->offsets.empty()) record->offsets.assign(3 * (static_cast<std::size_t>(record->group_count) + 1), 0);
-    std::string utf8 = to_utf8(text);
+    const std::string& utf8 = detail::converted_text(number, text);
     if (utf8.size() > INT_MAX) {
       record->match_error = PCRE_ERROR_BADLENGTH;
       return 0;
     }
     record->subject_length = static_cast<std::int32_t>(utf8.size());
-    record->subject = std::move(utf8);
+    record->subject = utf8;
     return 1;
   } catch (const std::bad_alloc&) {
     record->subject_length = 0;

@@ -23,7 +23,7 @@ Text replace_all(ObjectNumber number, TextView text, TextView replacement) {
   const pcre* compiled = detail::compiled_pattern(number);
   if (!compiled) return {};
   try {
-    const std::string subject = to_utf8(text);
+    const std::string& subject = detail::converted_text(number, text);
     const std::string literal = to_utf8(replacement);
     if (subject.size() > INT_MAX) {
       detail::set_match_error(number, PCRE_ERROR_BADLENGTH);

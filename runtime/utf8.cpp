@@ -78,42 +78,93 @@ std::size_t decode_one(std::string_view bytes, std::size_t i, char32_t& c) {
 
 }  // namespace
 
+namespace {
+
+// Calls emit_ascii(byte) for each ASCII unit and emit(character) for every other character, with
+// U+FFFD for an unpaired surrogate; stops early when either returns false.
+template <typename EmitAscii, typename Emit>
+bool for_each_character(TextView text, EmitAscii&& emit_ascii, Emit&& emit) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char16_t u = text[i];
+    if (u < 0x80) {
+      if (!emit_ascii(static_cast<char>(u))) return false;
+      continue;
+    }
+    char32_t c = u;
+    if (is_high_surrogate(u)) {
+      if (i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
+        c = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
+        ++i;
+      } else {
+        c = REPLACEMENT;
+      }
+    } else if (is_low_surrogate(u)) {
+      c = REPLACEMENT;
+    }
+    if (!emit(c)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string utf16_to_utf8(TextView text) {
   text = until_terminator(text);
   // Two passes, sizing the result exactly first: manifests are large and mostly ASCII, and a
   // growing string would copy them several times over.
-  auto encoded = [&](auto&& emit_ascii, auto&& emit) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      char16_t u = text[i];
-      if (u < 0x80) {
-        emit_ascii(static_cast<char>(u));
-        continue;
-      }
-      char32_t c = u;
-      if (is_high_surrogate(u)) {
-        if (i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
-          c = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
-          ++i;
-        } else {
-          c = REPLACEMENT;
-        }
-      } else if (is_low_surrogate(u)) {
-        c = REPLACEMENT;
-      }
-      emit(c);
-    }
-  };
   std::size_t size = 0;
-  encoded([&](char) { ++size; }, [&](char32_t c) { size += c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; });
+  for_each_character(
+      text,
+      [&](char) {
+        ++size;
+        return true;
+      },
+      [&](char32_t c) {
+        size += c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        return true;
+      });
   std::string out(size, '\0');
   char* next = out.data();
-  encoded([&](char byte) { *next++ = byte; },
-          [&](char32_t c) {
-            std::string bytes;
-            append_utf8(bytes, c);
-            for (char byte : bytes) *next++ = byte;
-          });
+  for_each_character(
+      text,
+      [&](char byte) {
+        *next++ = byte;
+        return true;
+      },
+      [&](char32_t c) {
+        std::string bytes;
+        append_utf8(bytes, c);
+        for (char byte : bytes) *next++ = byte;
+        return true;
+      });
   return out;
+}
+
+bool is_utf8_form_of(TextView text, std::string_view bytes) noexcept {
+  text = until_terminator(text);
+  if (bytes.size() < text.size()) return false;
+  std::size_t at = 0;
+  bool same = for_each_character(
+      text, [&](char byte) { return at < bytes.size() && bytes[at++] == byte; },
+      [&](char32_t c) {
+        char encoded[4];
+        const std::size_t length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        if (length == 2) {
+          encoded[0] = static_cast<char>(0xC0 | (c >> 6));
+        } else if (length == 3) {
+          encoded[0] = static_cast<char>(0xE0 | (c >> 12));
+          encoded[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        } else {
+          encoded[0] = static_cast<char>(0xF0 | (c >> 18));
+          encoded[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+          encoded[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        }
+        encoded[length - 1] = static_cast<char>(0x80 | (c & 0x3F));
+        if (bytes.size() - at < length || bytes.compare(at, length, encoded, length) != 0) return false;
+        at += length;
+        return true;
+      });
+  return same && at == bytes.size();
 }
 
 Text utf8_to_utf16(std::string_view bytes) {

@@ -25,6 +25,9 @@ constexpr bool is_low_surrogate(char16_t unit) noexcept { return unit >= 0xDC00 
 // as WideCharToMultiByte does with CP_UTF8 and flags 0.
 std::string utf16_to_utf8(TextView text);
 
+// True when the bytes are exactly utf16_to_utf8(text), found without making that copy.
+bool is_utf8_form_of(TextView text, std::string_view bytes) noexcept;
+
 // UTF-8 to UTF-16, every byte given. Each maximal ill-formed subsequence (a stray continuation byte,
 // a truncated or overlong sequence, an encoded surrogate, a value above U+10FFFF) becomes one U+FFFD;
 // a valid sequence never does. Characters above U+FFFF become surrogate pairs.

@@ -1,8 +1,8 @@
+#include "runtime/utf8.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "runtime/utf8.h"
 
 namespace {
 
@@ -20,12 +20,30 @@ TEST(Utf16ToUtf8, UnpairedSurrogatesBecomeReplacementCharacters) {
   const char16_t lone_high[] = {u'a', 0xD83D, u'b', 0};
   const char16_t lone_low[] = {0xDE00, 0};
   const char16_t high_at_end[] = {u'x', 0xD83D, 0};
-  EXPECT_EQ(utf16_to_utf8(lone_high), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(utf16_to_utf8(lone_high),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(utf16_to_utf8(lone_low), "\xEF\xBF\xBD");
   EXPECT_EQ(utf16_to_utf8(high_at_end), "x\xEF\xBF\xBD");
 }
 
 TEST(Utf16ToUtf8, StopsAtTheFirstZeroUnit) { EXPECT_EQ(utf16_to_utf8(TextView(u"ab\0c", 4)), "ab"); }
+
+TEST(Utf16ToUtf8, TheFormIsRecognisedWithoutAConversionExactly) {
+  const TextView texts[] = {u"", u"a=1\r\n", u"\u00E9\u20AC\U0001F600", TextView(u"\xD800x\xDC00", 3),
+                            TextView(u"ab\0c", 4)};
+  for (TextView text : texts) {
+    const std::string form = utf16_to_utf8(text);
+    EXPECT_TRUE(runtime::is_utf8_form_of(text, form)) << form;
+    EXPECT_FALSE(runtime::is_utf8_form_of(text, form + "x")) << form;
+    if (!form.empty()) {
+      EXPECT_FALSE(runtime::is_utf8_form_of(text, form.substr(0, form.size() - 1))) << form;
+      std::string changed = form;
+      changed.back() ^= 1;
+      EXPECT_FALSE(runtime::is_utf8_form_of(text, changed)) << form;
+    }
+  }
+}
 
 TEST(Utf8ToUtf16, DecodesValidSequencesWithoutReplacement) {
   EXPECT_EQ(utf8_to_utf16("k=1\r\n"), u"k=1\r\n");
@@ -41,11 +59,15 @@ TEST(Utf8ToUtf16, IllFormedSequencesBecomeReplacementCharacters) {
     std::string bytes;
     std::u16string expected;
   } cases[] = {
-      {"a\x80" "b", u"a\ufffdb"},                    // stray continuation byte
-      {"\xC3", u"\ufffd"},                           // cut short at the end
-      {"\xE2\x82" "a", u"\ufffda"},                  // cut short before an ASCII byte
-      {"\xC0\xAF", u"\ufffd\ufffd"},                 // overlong
-      {"\xED\xA0\x80", u"\ufffd\ufffd\ufffd"},       // encoded surrogate
+      {"a\x80"
+       "b",
+       u"a\ufffdb"},        // stray continuation byte
+      {"\xC3", u"\ufffd"},  // cut short at the end
+      {"\xE2\x82"
+       "a",
+       u"\ufffda"},                                       // cut short before an ASCII byte
+      {"\xC0\xAF", u"\ufffd\ufffd"},                      // overlong
+      {"\xED\xA0\x80", u"\ufffd\ufffd\ufffd"},            // encoded surrogate
       {"\xF4\x90\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},  // above U+10FFFF
       {"\xFF\xFE", u"\ufffd\ufffd"},
   };
