@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "runtime/text.h"
+#include "runtime/unique_handle.h"
 
 // The few system calls of the text-file library, declared once and defined per platform.
 namespace files {
@@ -13,34 +14,26 @@ namespace files {
 using runtime::Text;
 using runtime::TextView;
 
+// Closes a file of the system; false when the system reported a failure.
+bool close_native_file(std::intptr_t native) noexcept;
+
+struct NativeFileTraits {
+  using Value = std::intptr_t;
+  // Both INVALID_HANDLE_VALUE and the invalid descriptor are -1.
+  static Value empty() noexcept { return -1; }
+  static void release(Value value) noexcept { close_native_file(value); }
+};
+
 // Owns one open file of the system (a Windows file handle or a POSIX descriptor). Move-only; the
 // destructor closes without reporting, close() reports.
-class FileHandle {
+class FileHandle : public runtime::UniqueHandle<NativeFileTraits> {
  public:
-  // Both INVALID_HANDLE_VALUE and the invalid descriptor are -1.
-  static constexpr std::intptr_t EMPTY = -1;
+  using UniqueHandle::UniqueHandle;
 
-  FileHandle() = default;
-  explicit FileHandle(std::intptr_t native) noexcept : native_(native) {}
-  FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, EMPTY)) {}
-  FileHandle& operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-      close();
-      native_ = std::exchange(other.native_, EMPTY);
-    }
-    return *this;
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle() { close(); }
-
-  bool is_open() const noexcept { return native_ != EMPTY; }
-  std::intptr_t native() const noexcept { return native_; }
+  bool is_open() const noexcept { return static_cast<bool>(*this); }
+  std::intptr_t native() const noexcept { return get(); }
   // Closes the file; false when the system reported a failure. The owner is empty afterwards.
-  bool close() noexcept;
-
- private:
-  std::intptr_t native_ = EMPTY;
+  bool close() noexcept { return !is_open() || close_native_file(release()); }
 };
 
 // Opens the file with the access and creation rules of the open mode (1 read, 2 update, 3 create)
@@ -61,5 +54,8 @@ std::intptr_t handle_result(const FileHandle& handle);
 
 // The Text in the ANSI code page; empty when it cannot be converted.
 std::string text_to_ansi(TextView text);
+
+// Bytes in the ANSI code page as a Text.
+Text ansi_to_text(std::string_view bytes);
 
 }  // namespace files

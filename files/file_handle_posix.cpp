@@ -35,15 +35,11 @@ char unit_to_windows_1252(char16_t unit) {
   return '?';
 }
 
-bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 }  // namespace
 
-bool FileHandle::close() noexcept {
-  if (native_ == EMPTY) return true;
+bool close_native_file(std::intptr_t native) noexcept {
   // Never retry close on EINTR: the descriptor is gone either way.
-  return ::close(static_cast<int>(std::exchange(native_, EMPTY))) == 0;
+  return ::close(static_cast<int>(native)) == 0;
 }
 
 FileHandle open_file_handle(TextView path, std::int32_t mode, std::int32_t /*share_mode*/) {
@@ -121,7 +117,8 @@ std::string text_to_ansi(TextView text) {
   bytes.reserve(units.size());
   for (std::size_t index = 0; index < units.size(); ++index) {
     // A surrogate pair is one character that the code page lacks: one question mark.
-    if (is_high_surrogate(units[index]) && index + 1 < units.size() && is_low_surrogate(units[index + 1])) {
+    if (runtime::is_high_surrogate(units[index]) && index + 1 < units.size() &&
+        runtime::is_low_surrogate(units[index + 1])) {
       bytes.push_back('?');
       ++index;
       continue;

@@ -4,17 +4,13 @@
 
 #include "files/file_handle.h"
 #include "files/text_files.h"
+#include "runtime/system_win32.h"
 
 namespace files {
 
 namespace {
 
 HANDLE as_handle(const FileHandle& handle) { return reinterpret_cast<HANDLE>(handle.native()); }
-
-std::wstring terminated(TextView text) {
-  TextView units = runtime::until_terminator(text);
-  return std::wstring(units.begin(), units.end());
-}
 
 struct OpenArguments {
   DWORD access;
@@ -23,11 +19,7 @@ struct OpenArguments {
 
 }  // namespace
 
-bool FileHandle::close() noexcept {
-  if (native_ == EMPTY) return true;
-  bool closed = CloseHandle(reinterpret_cast<HANDLE>(std::exchange(native_, EMPTY))) != 0;
-  return closed;
-}
+bool close_native_file(std::intptr_t native) noexcept { return CloseHandle(reinterpret_cast<HANDLE>(native)) != 0; }
 
 FileHandle open_file_handle(TextView path, std::int32_t mode, std::int32_t share_mode) {
   OpenArguments arguments;
@@ -44,13 +36,13 @@ FileHandle open_file_handle(TextView path, std::int32_t mode, std::int32_t share
     default:
       return FileHandle();
   }
-  std::wstring name = terminated(path);
+  const runtime::WideText name(path);
   auto share = static_cast<DWORD>(share_mode);
-  HANDLE handle = CreateFileW(name.c_str(), arguments.access, share, nullptr, arguments.disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileW(name.get(), arguments.access, share, nullptr, arguments.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   // A file that may be written but not read (or that CREATE_ALWAYS refuses) can still be emptied.
   if (handle == INVALID_HANDLE_VALUE && mode == FILE_MODE_CREATE)
-    handle = CreateFileW(name.c_str(), GENERIC_WRITE, share, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+    handle = CreateFileW(name.get(), GENERIC_WRITE, share, nullptr, TRUNCATE_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return FileHandle();
   return FileHandle(reinterpret_cast<std::intptr_t>(handle));
 }
@@ -91,16 +83,15 @@ Text ansi_to_text(std::string_view bytes) {
   if (length <= 0) return Text();
   std::wstring units(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), units.data(), length);
-  return Text(units.begin(), units.end());
+  return runtime::text_from_wide(units);
 }
 
 std::string text_to_ansi(TextView text) {
-  std::wstring units = terminated(text);
-  int size = WideCharToMultiByte(CP_ACP, 0, units.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  const runtime::WideText units(text);
+  int size = WideCharToMultiByte(CP_ACP, 0, units.get(), -1, nullptr, 0, nullptr, nullptr);
   if (size <= 0) return std::string();
   std::string bytes(static_cast<std::size_t>(size) + 1, '\0');
-  if (WideCharToMultiByte(CP_ACP, 0, units.c_str(), -1, bytes.data(), size, nullptr, nullptr) <= 0)
-    return std::string();
+  if (WideCharToMultiByte(CP_ACP, 0, units.get(), -1, bytes.data(), size, nullptr, nullptr) <= 0) return std::string();
   bytes.resize(static_cast<std::size_t>(size) - 1);
   return bytes;
 }

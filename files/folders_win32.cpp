@@ -10,77 +10,22 @@
 #include "files/file_handle.h"
 #include "files/folder_system.h"
 #include "files/folders.h"
+#include "runtime/system_win32.h"
 
 namespace files::folder_system {
 
 namespace {
 
-// A move-only owner of one system value, released by Traits::release unless it holds Traits::empty().
-template <typename Traits>
-class UniqueValue {
- public:
-  using Value = typename Traits::Value;
+using runtime::UniqueCoTaskMemory;
+using runtime::UniqueFind;
+using runtime::UniqueModule;
+using runtime::WideText;
 
-  UniqueValue() noexcept = default;
-  explicit UniqueValue(Value value) noexcept : value_(value) {}
-  ~UniqueValue() { reset(); }
-  UniqueValue(UniqueValue&& other) noexcept : value_(std::exchange(other.value_, Traits::empty())) {}
-  UniqueValue& operator=(UniqueValue&& other) noexcept {
-    if (this != &other) {
-      reset();
-      value_ = std::exchange(other.value_, Traits::empty());
-    }
-    return *this;
-  }
-  UniqueValue(const UniqueValue&) = delete;
-  UniqueValue& operator=(const UniqueValue&) = delete;
-
-  Value get() const noexcept { return value_; }
-  // For calls that hand a new value back through a pointer; the old one is released first.
-  Value* put() noexcept {
-    reset();
-    return &value_;
-  }
-  explicit operator bool() const noexcept { return value_ != Traits::empty(); }
-
- private:
-  void reset() noexcept {
-    if (value_ != Traits::empty()) Traits::release(std::exchange(value_, Traits::empty()));
-  }
-
-  Value value_ = Traits::empty();
-};
-
-struct FindTraits {
-  using Value = HANDLE;
-  static Value empty() noexcept { return INVALID_HANDLE_VALUE; }
-  static void release(Value value) noexcept { FindClose(value); }
-};
-using UniqueFind = UniqueValue<FindTraits>;
-
-struct ModuleTraits {
-  using Value = HMODULE;
-  static Value empty() noexcept { return nullptr; }
-  static void release(Value value) noexcept { FreeLibrary(value); }
-};
-using UniqueModule = UniqueValue<ModuleTraits>;
-
-template <typename Pointer>
-struct CoTaskTraits {
-  using Value = Pointer;
-  static Value empty() noexcept { return nullptr; }
-  static void release(Value value) noexcept { CoTaskMemFree(const_cast<void*>(static_cast<const void*>(value))); }
-};
-template <typename Pointer>
-using UniqueCoTaskMemory = UniqueValue<CoTaskTraits<Pointer>>;
-
-const wchar_t* wide(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
-
-Text text_of(const wchar_t* units) { return Text(reinterpret_cast<const char16_t*>(units), std::wcslen(units)); }
+Text text_of(const wchar_t* units) { return runtime::text_from_wide(units); }
 
 FolderEntry entry_of(const WIN32_FIND_DATAW& data) {
   FolderEntry entry;
-  entry.name = Text(reinterpret_cast<const char16_t*>(data.cFileName), wcsnlen(data.cFileName, MAX_PATH));
+  entry.name = runtime::text_from_wide({data.cFileName, wcsnlen(data.cFileName, MAX_PATH)});
   entry.is_folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   entry.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   return entry;
@@ -141,7 +86,7 @@ Text get_downloads_folder() {
 SearchStart start_search(const Text& path) {
   SearchStart start;
   WIN32_FIND_DATAW data;
-  UniqueFind handle(FindFirstFileW(wide(path), &data));
+  UniqueFind handle(FindFirstFileW(WideText(path).get(), &data));
   if (!handle) {
     start.outcome = GetLastError() == ERROR_FILE_NOT_FOUND ? SearchOutcome::nothing_matched : SearchOutcome::failed;
     return start;
@@ -154,26 +99,26 @@ SearchStart start_search(const Text& path) {
 
 bool has_drive_letters() { return true; }
 
-bool is_known_drive(const Text& root) { return GetDriveTypeW(wide(root)) > DRIVE_NO_ROOT_DIR; }
+bool is_known_drive(const Text& root) { return GetDriveTypeW(WideText(root).get()) > DRIVE_NO_ROOT_DIR; }
 
 std::optional<bool> read_is_folder(const Text& path) {
-  DWORD attributes = GetFileAttributesW(wide(path));
+  DWORD attributes = GetFileAttributesW(WideText(path).get());
   if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool make_folder(const Text& path) { return CreateDirectoryW(wide(path), nullptr) != 0; }
+bool make_folder(const Text& path) { return CreateDirectoryW(WideText(path).get(), nullptr) != 0; }
 
 ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text& model) {
   const Text temporary = path + Text(TEMPORARY_SUFFIX);
   constexpr DWORD KEPT =
       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  DWORD attributes = GetFileAttributesW(wide(model));
+  DWORD attributes = GetFileAttributesW(WideText(model).get());
   attributes =
       attributes == INVALID_FILE_ATTRIBUTES || (attributes & KEPT) == 0 ? FILE_ATTRIBUTE_NORMAL : attributes & KEPT;
   // CREATE_ALWAYS replaces a file that a killed run left at the name.
   FileHandle file(reinterpret_cast<std::intptr_t>(
-      CreateFileW(wide(temporary), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr)));
+      CreateFileW(WideText(temporary).get(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr)));
   if (!file.is_open())
     return GetLastError() == ERROR_ACCESS_DENIED ? ReplaceOutcome::folder_refused : ReplaceOutcome::failed;
   bool written = write_to_handle(file, bytes.data(), bytes.size()) == bytes.size() &&
@@ -183,30 +128,31 @@ ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text
   // flag has it on the disk before the call returns; ReplaceFileW can fail half-way with the old file
   // moved aside (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) and offers no write-through. The attributes that
   // ReplaceFileW would carry over are given to the temporary file above.
-  if (!written || !MoveFileExW(wide(temporary), wide(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(wide(temporary));
+  if (!written || !MoveFileExW(WideText(temporary).get(), WideText(path).get(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(WideText(temporary).get());
     return ReplaceOutcome::failed;
   }
   return ReplaceOutcome::replaced;
 }
 
 bool may_write_file(const Text& path) {
-  DWORD attributes = GetFileAttributesW(wide(path));
+  DWORD attributes = GetFileAttributesW(WideText(path).get());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
-bool change_current_folder(const Text& path) { return SetCurrentDirectoryW(wide(path)) != 0; }
+bool change_current_folder(const Text& path) { return SetCurrentDirectoryW(WideText(path).get()) != 0; }
 
 Text read_current_folder() {
   wchar_t space[MAX_PATH];
   DWORD length = GetCurrentDirectoryW(MAX_PATH, space);
   if (length == 0) return {};
-  if (length < MAX_PATH) return Text(reinterpret_cast<const char16_t*>(space), length);
+  if (length < MAX_PATH) return runtime::text_from_wide({space, length});
   // A deeper folder does not fit the usual space: the call told us the size it needs.
   std::wstring larger(length, L'\0');
   length = GetCurrentDirectoryW(static_cast<DWORD>(larger.size()), larger.data());
   if (length == 0 || length >= larger.size()) return {};
-  return Text(reinterpret_cast<const char16_t*>(larger.data()), length);
+  return runtime::text_from_wide({larger.data(), length});
 }
 
 char16_t closing_separator() { return u'\\'; }

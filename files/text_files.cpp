@@ -160,15 +160,9 @@ void give_back(FileRecord& file, std::int32_t count) {
 // Sequences are not checked here: the conversion of the whole read replaces what is invalid.
 std::int32_t read_utf8_character(FileRecord& file, char* character) {
   if (read_bytes(file, character, 1) < 1) return 0;
-  auto lead = static_cast<unsigned char>(character[0]);
-  if (lead < 0x80) return 1;
-  std::int32_t length = 0;
-  if ((lead & 0xE0) == 0xC0)
-    length = 2;
-  else if ((lead & 0xF0) == 0xE0)
-    length = 3;
-  else if ((lead & 0xF8) == 0xF0)
-    length = 4;
+  const auto length =
+      static_cast<std::int32_t>(runtime::utf8_sequence_length(static_cast<unsigned char>(character[0])));
+  if (length == 1) return 1;
   if (length == 0) {
     character[0] = '?';
     return 1;

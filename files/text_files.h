@@ -70,7 +70,6 @@ std::string read_file_bytes(ObjectNumber number, std::size_t limit);
 
 // Conversions at the file boundary.
 Text utf8_to_text(std::string_view bytes);
-Text ansi_to_text(std::string_view bytes);
 // The Text in the given encoding code's byte form: UTF-8 for ENCODING_UTF8, else the ANSI code page.
 std::string text_to_multibyte(TextView text, std::int32_t encoding);
 

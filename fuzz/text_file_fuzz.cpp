@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "files/file_handle.h"
 #include "files/text_files.h"
 #include "fuzz/fuzz_support.h"
 #include "runtime/utf8.h"
