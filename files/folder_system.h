@@ -8,7 +8,7 @@
 #include "runtime/text.h"
 
 // The calls that the folder library makes on the system, one definition per platform
-// (folders_win32.cpp, folders_posix.cpp). Paths are whole Texts, already trimmed and joined; the POSIX
+// (folder_system_win32.cpp, folder_system_posix.cpp). Paths are whole Texts, already trimmed and joined; the POSIX
 // side turns backslashes into slashes before a path reaches the system.
 namespace files::folder_system {
 

@@ -175,7 +175,7 @@ Text make_new_text_after_mark(RunState& state, TextView manifest_path, TextView 
   }
 
   Text question = u"Last tested version key not found in " + Text(manifest_path) + u". Add it?";
-  if (dialogs::show_message_box(u"Warning", question, 52) == dialogs::BUTTON_NO) {
+  if (dialogs::show_message_box(u"Warning", question, FLAGS_ADD_KEY) == dialogs::BUTTON_NO) {
     ++state.skipped_count;
     return Text();
   }
@@ -213,21 +213,21 @@ bool is_too_long_to_write(const Text& text) {
 // Where the folder takes no temporary file, the manifest is written over in place; when that fails,
 // its old bytes (the backup's) go back. False when the new text is not in place.
 bool rewrite_in_place(const RunState& state) {
-  if (!files::open_file_object(0, state.manifest_path, files::FILE_MODE_CREATE, 2)) return false;
+  if (!files::open_file_object(0, state.manifest_path, files::FILE_MODE_CREATE, files::ENCODING_UTF8)) return false;
   bool written = files::write_file_text(0, state.new_manifest_text) != 0;
   if (files::close_file(0) && written) return true;
-  bool restored = files::open_file_object(0, state.manifest_path, files::FILE_MODE_CREATE, 2) &&
+  bool restored = files::open_file_object(0, state.manifest_path, files::FILE_MODE_CREATE, files::ENCODING_UTF8) &&
                   files::write_file_text(0, runtime::utf8_to_utf16(state.manifest_bytes)) != 0;
   restored = files::close_file(0) && restored;
   if (!restored)
-    dialogs::show_message_box(u"Error", u"Could not restore " + state.manifest_path + u" from its backup", 16);
+    dialogs::show_message_box(u"Error", u"Could not restore " + state.manifest_path + u" from its backup", FLAGS_ERROR);
   return false;
 }
 
 // The manifest's bytes, read whole as bytes, one past the limit to tell a manifest that has grown
 // beyond it; nothing when it cannot be opened or a read fails.
 std::optional<std::string> read_manifest_bytes(TextView manifest_path) {
-  if (!files::open_file_for_reading(0, manifest_path, 2)) return std::nullopt;
+  if (!files::open_file_for_reading(0, manifest_path, files::ENCODING_UTF8)) return std::nullopt;
   std::string bytes = files::read_file_bytes(0, static_cast<std::size_t>(MAX_MANIFEST_BYTES) + 1);
   if (!files::close_file(0)) return std::nullopt;
   return bytes;
@@ -304,7 +304,7 @@ void update_addon_manifest(RunState& state, TextView entry_name) {
   const Text backup_path = Text(BACKUP_PREFIX) + state.manifest_path;
   // The backup holds the bytes just checked, and is on the disk before the manifest is touched.
   if (files::replace_file(backup_path, state.manifest_bytes, state.manifest_path) != files::FILE_REPLACED) {
-    dialogs::show_message_box(u"Error", u"Could not back up " + state.manifest_path, 16);
+    dialogs::show_message_box(u"Error", u"Could not back up " + state.manifest_path, FLAGS_ERROR);
     runtime::end_program();
   }
 

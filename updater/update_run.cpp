@@ -23,10 +23,6 @@ constexpr TextView BACKUP_NOTE_AFTER_FOLDER =
     u"manifest backups. If you wish to restore the old manifests, copy all directories inside the backup folder and "
     u"paste them in addons folder and confirm replace.";
 
-constexpr std::uint32_t FLAGS_CONFIRM = 308;  // Yes and No, warning icon, No is the default button
-constexpr std::uint32_t FLAGS_ERROR = 16;
-constexpr std::uint32_t FLAGS_INFORMATION = 64;
-
 bool is_empty(TextView text) { return are_texts_equal(text, u"") != 0; }
 
 // Asks until the answer is empty (the user gave up) or a version the manifests can hold.

@@ -21,6 +21,12 @@ using runtime::TextView;
 inline constexpr char16_t MANIFEST_PATTERN[] =
     u"^([\\s\\h]*+(*SKIP)lastTestedNVDAVersion[\\s\\h]*+=[\\s\\h]*+\"?)(\\d++)\\.(\\d++)(?:\\.(\\d++))?(\"?[\\s\\h]*)$";
 
+// Message-box flags of the run's dialogs.
+inline constexpr std::uint32_t FLAGS_CONFIRM = 308;  // Yes and No, warning icon, No is the default button
+inline constexpr std::uint32_t FLAGS_ADD_KEY = 52;   // Yes and No, warning icon, Yes is the default button
+inline constexpr std::uint32_t FLAGS_ERROR = 16;
+inline constexpr std::uint32_t FLAGS_INFORMATION = 64;
+
 // The largest manifest, in bytes, that is read: its text and its UTF-8 form must both fit the signed
 // 32-bit lengths of Text operations and of the pattern engine.
 inline constexpr std::int64_t MAX_MANIFEST_BYTES = 0x7FFFFFFF;
