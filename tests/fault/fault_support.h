@@ -15,7 +15,7 @@
 #include "runtime/utf8.h"
 #include "tests/support/scoped_tmpfs_posix.h"
 #include "tests/support/test_support.h"
-#include "tests/updater/program_driver.h"
+#include "tests/support/program_driver.h"
 
 namespace fault {
 

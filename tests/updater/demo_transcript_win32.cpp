@@ -6,7 +6,7 @@
 #include <string>
 
 #include "runtime/utf8.h"
-#include "tests/updater/program_driver.h"
+#include "tests/support/program_driver.h"
 
 namespace {
 

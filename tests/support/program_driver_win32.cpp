@@ -17,7 +17,7 @@
 #include "runtime/system_win32.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_reading_win32.h"
-#include "tests/updater/program_driver.h"
+#include "tests/support/program_driver.h"
 
 namespace driver {
 

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "runtime/utf8.h"
-#include "tests/updater/program_driver.h"
+#include "tests/support/program_driver.h"
 
 namespace driver {
 
