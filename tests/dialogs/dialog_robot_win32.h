@@ -40,16 +40,11 @@ bool wait_until(Condition condition, std::chrono::milliseconds limit = DEADLINE)
 inline LONG style(HWND window) { return GetWindowLongW(window, GWL_STYLE); }
 inline LONG extended_style(HWND window) { return GetWindowLongW(window, GWL_EXSTYLE); }
 
-// Window enumeration calls back with the stdcall convention, which lambdas lack on 32-bit Windows.
-inline BOOL CALLBACK collect_visible_window(HWND window, LPARAM found) {
-  if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
-  return TRUE;
-}
-
 // The visible top-level windows of a thread.
 inline std::vector<HWND> thread_windows(DWORD thread) {
   std::vector<HWND> windows;
-  EnumThreadWindows(thread, collect_visible_window, reinterpret_cast<LPARAM>(&windows));
+  EnumThreadWindows(thread, window_reading::collect_window, reinterpret_cast<LPARAM>(&windows));
+  std::erase_if(windows, [](HWND window) { return !IsWindowVisible(window); });
   return windows;
 }
 
