@@ -12,12 +12,12 @@
 #include <stdexcept>
 #include <thread>
 
+#include "runtime/system_win32.h"
 #include "runtime/text_functions.h"
 #include "runtime/utf8.h"
-#include "runtime/system_win32.h"
+#include "tests/support/program_driver.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_reading_win32.h"
-#include "tests/support/program_driver.h"
 
 namespace driver {
 
@@ -26,12 +26,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using runtime::UniqueKernelHandle;
+using window_reading::as_text;
 using window_reading::class_name;
 using window_reading::find_child;
 using window_reading::wait_until;
 
-std::u16string narrow(std::wstring_view text) { return runtime::text_from_wide(text); }
-std::u16string window_text(HWND window) { return narrow(window_reading::window_text(window)); }
+std::u16string window_text(HWND window) { return as_text(window_reading::window_text(window)); }
 
 // The control with the keyboard focus in the dialog's thread.
 HWND focused_window(HWND dialog) { return window_reading::focused_window(GetWindowThreadProcessId(dialog, nullptr)); }
@@ -51,7 +51,7 @@ std::u16string edit_text(HWND edit) {
   std::wstring text(length + 1, L'\0');
   text.resize(
       static_cast<std::size_t>(SendMessageW(edit, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()))));
-  return narrow(text);
+  return as_text(text);
 }
 
 // The end-to-end tests empty the user's NVDA folder: they must never run on a real user's machine.
@@ -94,7 +94,7 @@ class EventHook {
 struct ComString {
   BSTR value = nullptr;
   ~ComString() { SysFreeString(value); }
-  std::u16string text() const { return value ? narrow({value, SysStringLen(value)}) : std::u16string(); }
+  std::u16string text() const { return value ? as_text({value, SysStringLen(value)}) : std::u16string(); }
 };
 
 // The MSAA object of a window's client area (for a dialog, its window object): what a screen reader
@@ -311,7 +311,7 @@ Speech listen(HWND dialog, const std::vector<Event>& events, Dialog::Kind kind) 
   speech.name = accessible(dialog).name;
   if (focus && IsChild(dialog, focus)) {
     speech.focus_id = GetDlgCtrlID(focus);
-    speech.focus_class = narrow(class_name(focus));
+    speech.focus_class = as_text(class_name(focus));
     speech.focus_event = seen_since(EVENT_OBJECT_FOCUS, focus, appeared);
     speech.focus = accessible(focus);
   }
@@ -342,7 +342,7 @@ std::u16string transcript_line(const Dialog& dialog) {
   wchar_t role[64] = {};
   GetRoleTextW(static_cast<DWORD>(speech.focus.role), role, 64);
   std::u16string line =
-      u"\"" + speech.name + u"\" dialog; focus on \"" + speech.focus.name + u"\" (" + narrow(role) + u")";
+      u"\"" + speech.name + u"\" dialog; focus on \"" + speech.focus.name + u"\" (" + as_text(role) + u")";
   if (!speech.message.empty()) line += u"; text: \"" + speech.message + u"\"";
   return line;
 }
@@ -369,7 +369,7 @@ ProgramDriver::~ProgramDriver() {
 std::filesystem::path ProgramDriver::chooser_base() { return std::filesystem::temp_directory_path(); }
 
 std::u16string ProgramDriver::folder_text(const std::filesystem::path& folder) {
-  return narrow(folder.wstring() + L"\\");
+  return as_text(folder.wstring() + L"\\");
 }
 
 RunResult ProgramDriver::run(const Responder& responder) {

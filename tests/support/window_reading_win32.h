@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/system_win32.h"
+
 namespace window_reading {
 
 // Handles whatever is waiting for the calling thread (its windows' messages, out-of-context WinEvents).
@@ -49,7 +51,7 @@ inline std::wstring window_text(HWND window) {
   return text;
 }
 
-inline std::u16string as_text(std::wstring_view text) { return {text.begin(), text.end()}; }
+inline std::u16string as_text(std::wstring_view text) { return runtime::text_from_wide(text); }
 
 // Window enumeration calls back with the stdcall convention, which lambdas lack on 32-bit Windows.
 inline BOOL CALLBACK collect_window(HWND window, LPARAM found) {
