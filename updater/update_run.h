@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "runtime/text.h"
@@ -58,6 +59,18 @@ void update_addon_manifest(RunState& state, TextView entry_name);
 // The manifest's new text, or the empty Text when it is to be left alone (counted here as skipped or
 // failed). Keeps the bytes read in the run state's manifest_bytes.
 Text make_new_manifest_text(RunState& state, TextView manifest_path);
+
+// What the rules make of a manifest's text.
+enum class ManifestOutcome { REWRITTEN, SKIPPED, FAILED };
+struct ManifestDecision {
+  ManifestOutcome outcome = ManifestOutcome::SKIPPED;
+  Text new_text;  // set only when rewritten
+};
+
+// The rules of one manifest, apart from its file: every key line set to `version` (valid), or, when
+// the text has no key line and `add_key` (asked only then) says yes, a key line added. The key pattern
+// must be compiled as pattern 0.
+ManifestDecision decide_manifest_text(TextView text, TextView version, const std::function<bool()>& add_key);
 
 // True for a version that the screen reader accepts and the key pattern reads back: four ASCII digits,
 // a full stop and one digit, optionally a full stop and one more digit. Every unit counts: a zero

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "pattern/pattern.h"
 #include "updater/update_run.h"
 
 namespace {
@@ -9,6 +10,7 @@ using updater::find_first_section_line;
 using updater::has_key_line;
 using updater::has_minimum_above;
 using updater::is_valid_version;
+using updater::ManifestOutcome;
 
 TEST(VersionCheck, AcceptsYearMajorAndOptionalMinorOnly) {
   struct Case {
@@ -100,6 +102,45 @@ TEST(SectionLine, FirstSectionOutsideTripleQuotedValues) {
     std::size_t expected = c.position == std::u16string_view::npos ? c.text.size() : c.position;
     EXPECT_EQ(find_first_section_line(c.text), expected) << c.text.size();
   }
+}
+
+// The whole decision for one manifest's text, with 2036.1.1 typed; the question is asked only where
+// "asked" says so, and answered with "yes".
+TEST(ManifestDecision, TheRulesGiveTheNewTextOrLeaveTheManifestAlone) {
+  pattern::init_pattern_library();
+  ASSERT_NE(pattern::compile_pattern(0, updater::MANIFEST_PATTERN, pattern::PATTERN_MULTILINE), 0);
+  constexpr auto REWRITTEN = ManifestOutcome::REWRITTEN, SKIPPED = ManifestOutcome::SKIPPED;
+  struct Case {
+    std::u16string_view text;
+    bool asked, yes;
+    ManifestOutcome outcome;
+    std::u16string_view new_text;
+  } cases[] = {
+      {u"a = 1\r\nlastTestedNVDAVersion = 2023.1\r\nb = 2\r\n", false, false, REWRITTEN,
+       u"a = 1\r\nlastTestedNVDAVersion = 2036.1.1\r\nb = 2\r\n"},
+      {u"\ufefflastTestedNVDAVersion = \"2023.1.2\" \n", false, false, REWRITTEN,
+       u"\ufefflastTestedNVDAVersion = \"2036.1.1\" \n"},
+      {u"lastTestedNVDAVersion = 2036.1.1\n", false, false, SKIPPED, u""},
+      {u"", false, false, SKIPPED, u""},
+      {u"minimumNVDAVersion = 2040.1\n", false, false, SKIPPED, u""},
+      {u"lastTestedNVDAVersion = 2023\n", false, false, SKIPPED, u""},
+      {u"a = 1\r\n", true, false, SKIPPED, u""},
+      {u"someKey = some value\r\n\r\n", true, true, REWRITTEN,
+       u"someKey = some value\r\nlastTestedNVDAVersion = 2036.1.1\r\n"},
+      {u"a = 1\r[compat]\r", true, true, REWRITTEN, u"a = 1\r\nlastTestedNVDAVersion = 2036.1.1\r\n[compat]\r"},
+      {u"\ufeff[compat]\n", true, true, REWRITTEN, u"\ufefflastTestedNVDAVersion = 2036.1.1\r\n[compat]\n"},
+  };
+  for (const auto& c : cases) {
+    int questions = 0;
+    updater::ManifestDecision decision = updater::decide_manifest_text(c.text, u"2036.1.1", [&] {
+      ++questions;
+      return c.yes;
+    });
+    EXPECT_EQ(questions, c.asked ? 1 : 0) << c.text.size();
+    EXPECT_EQ(decision.outcome, c.outcome) << c.text.size();
+    EXPECT_EQ(decision.new_text, c.new_text) << c.text.size();
+  }
+  pattern::end_pattern_library();
 }
 
 }  // namespace
