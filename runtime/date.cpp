@@ -38,8 +38,7 @@ DateValue date_from_local_clock(const LocalClock& c) {
   if (c.year < 1970 || c.year > 2038) return DATE_INVALID;
   if (c.month < 1 || c.month > 12) return DATE_INVALID;
   if (c.day < 1 || c.day > days_in_month(c.year, c.month)) return DATE_INVALID;
-  if (c.hour < 0 || c.hour > 23 || c.minute < 0 || c.minute > 59 || c.second < 0 || c.second > 59)
-    return DATE_INVALID;
+  if (c.hour < 0 || c.hour > 23 || c.minute < 0 || c.minute > 59 || c.second < 0 || c.second > 59) return DATE_INVALID;
   const std::int64_t seconds =
       days_from_civil(c.year, c.month, c.day) * 86400 + c.hour * 3600 + c.minute * 60 + c.second;
   if (seconds > INT32_MAX) return DATE_INVALID;

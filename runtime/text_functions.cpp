@@ -35,8 +35,7 @@ bool matches_at(TextView text, std::size_t at, TextView search, bool ignore_case
 
 }  // namespace
 
-Text remove_all_occurrences(TextView text, TextView search, std::int32_t mode, std::int32_t start,
-                            std::int32_t count) {
+Text remove_all_occurrences(TextView text, TextView search, std::int32_t mode, std::int32_t start, std::int32_t count) {
   text = until_terminator(text);
   search = until_terminator(search);
   if (text.empty()) return Text();

@@ -149,7 +149,8 @@ ManifestDecision decide_text_after_mark(TextView text, TextView version, const s
   if (matched) {
     std::int32_t count = pattern::count_pattern_groups(0);
     std::vector<Text> groups(static_cast<std::size_t>(count));
-    if (groups.empty() || !pattern::examine_matches(0, text) || !pattern::next_match(0)) return left_alone(ManifestOutcome::FAILED);
+    if (groups.empty() || !pattern::examine_matches(0, text) || !pattern::next_match(0))
+      return left_alone(ManifestOutcome::FAILED);
     for (std::int32_t i = 1; i <= count; ++i) groups[static_cast<std::size_t>(i - 1)] = pattern::get_group_text(0, i);
     Text replacement = groups.front() + Text(version) + groups.back();
     Text replaced = pattern::replace_all(0, text, replacement);

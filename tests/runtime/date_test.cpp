@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "runtime/date.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -22,25 +22,15 @@ TEST(DateValue, KnownDates) {
 
 TEST(DateValue, InvalidCalendarFieldsGiveMinusOne) {
   const LocalClock invalid[] = {
-      {2023, 2, 29, 0, 0, 0},   // not a leap year
-      {1900 + 200, 2, 29, 0, 0, 0},
-      {2024, 2, 30, 0, 0, 0},
-      {2024, 4, 31, 0, 0, 0},
-      {2024, 6, 31, 0, 0, 0},
-      {2024, 9, 31, 0, 0, 0},
-      {2024, 11, 31, 0, 0, 0},
-      {2024, 0, 1, 0, 0, 0},
-      {2024, 13, 1, 0, 0, 0},
-      {2024, 1, 0, 0, 0, 0},
-      {2024, 1, 32, 0, 0, 0},
-      {2024, 1, 1, 24, 0, 0},
-      {2024, 1, 1, 0, 60, 0},
-      {2024, 1, 1, 0, 0, 60},
-      {2024, 1, 1, -1, 0, 0},
+      {2023, 2, 29, 0, 0, 0},  // not a leap year
+      {1900 + 200, 2, 29, 0, 0, 0}, {2024, 2, 30, 0, 0, 0},  {2024, 4, 31, 0, 0, 0}, {2024, 6, 31, 0, 0, 0},
+      {2024, 9, 31, 0, 0, 0},       {2024, 11, 31, 0, 0, 0}, {2024, 0, 1, 0, 0, 0},  {2024, 13, 1, 0, 0, 0},
+      {2024, 1, 0, 0, 0, 0},        {2024, 1, 32, 0, 0, 0},  {2024, 1, 1, 24, 0, 0}, {2024, 1, 1, 0, 60, 0},
+      {2024, 1, 1, 0, 0, 60},       {2024, 1, 1, -1, 0, 0},
   };
   for (const auto& c : invalid)
-    EXPECT_EQ(date_from_local_clock(c), DATE_INVALID) << c.year << "-" << c.month << "-" << c.day << " " << c.hour
-                                                      << ":" << c.minute << ":" << c.second;
+    EXPECT_EQ(date_from_local_clock(c), DATE_INVALID)
+        << c.year << "-" << c.month << "-" << c.day << " " << c.hour << ":" << c.minute << ":" << c.second;
   EXPECT_NE(date_from_local_clock({2024, 2, 29, 0, 0, 0}), DATE_INVALID);
   EXPECT_NE(date_from_local_clock({2024, 12, 31, 23, 59, 59}), DATE_INVALID);
 }

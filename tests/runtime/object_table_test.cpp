@@ -1,8 +1,8 @@
+#include "runtime/object_table.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "runtime/object_table.h"
 
 namespace {
 
@@ -160,8 +160,6 @@ TEST_F(ObjectTableTest, NextLiveObjectSkipsFreeSlots) {
   EXPECT_EQ(seen, (std::vector<ObjectNumber>{1, 5}));
 }
 
-TEST_F(ObjectTableTest, NumbersBelowAnyNumberGetNoRecord) {
-  EXPECT_EQ(table->allocate_object(-5).record, nullptr);
-}
+TEST_F(ObjectTableTest, NumbersBelowAnyNumberGetNoRecord) { EXPECT_EQ(table->allocate_object(-5).record, nullptr); }
 
 }  // namespace

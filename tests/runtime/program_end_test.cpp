@@ -1,8 +1,8 @@
+#include "runtime/program_end.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
-
-#include "runtime/program_end.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
+#include "runtime/text_functions.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
-
-#include "runtime/text_functions.h"
 
 namespace {
 
@@ -46,13 +46,11 @@ TEST(RemoveAllOccurrences, GeneralFormModeStartAndCount) {
     std::int32_t mode, start, count;
     const char16_t* expected;
   } cases[] = {
-      {u"AxaXa", u"x", 1, 1, -1, u"Aaa"},  // case-insensitive
-      {u"AxaXa", u"x", 0, 1, -1, u"AaXa"},
-      {u"x.x.x", u"x", 0, 2, -1, u"x.."},  // the first unit is kept
-      {u"x.x.x", u"x", 0, 1, 2, u"..x"},   // at most two
-      {u"x.x.x", u"x", 0, 1, 0, u".x.x"},  // 0 removes the first only
-      {u"x.x.x", u"x", 0, 1, -5, u".x.x"},
-      {u"ab", u"b", 0, 3, -1, u"ab"},  // start just past the end
+      {u"AxaXa", u"x", 1, 1, -1, u"Aaa"},                                       // case-insensitive
+      {u"AxaXa", u"x", 0, 1, -1, u"AaXa"}, {u"x.x.x", u"x", 0, 2, -1, u"x.."},  // the first unit is kept
+      {u"x.x.x", u"x", 0, 1, 2, u"..x"},                                        // at most two
+      {u"x.x.x", u"x", 0, 1, 0, u".x.x"},                                       // 0 removes the first only
+      {u"x.x.x", u"x", 0, 1, -5, u".x.x"}, {u"ab", u"b", 0, 3, -1, u"ab"},      // start just past the end
   };
   for (const auto& c : cases)
     EXPECT_EQ(remove_all_occurrences(c.text, c.search, c.mode, c.start, c.count), c.expected)

@@ -16,9 +16,9 @@
 #include <thread>
 
 #include "runtime/utf8.h"
+#include "tests/support/program_driver.h"
 #include "tests/support/scoped_tmpfs_posix.h"
 #include "tests/support/test_support.h"
-#include "tests/support/program_driver.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "runtime/date.h"
 #include "runtime/text_functions.h"
 #include "runtime/utf8.h"
-#include "tests/support/test_support.h"
 #include "tests/support/program_driver.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "runtime/utf8.h"
-#include "tests/support/test_support.h"
 #include "tests/support/program_driver.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
