@@ -206,17 +206,6 @@ bool make_folder(const Text& path) { return mkdir(system_path(path).c_str(), 077
 
 namespace {
 
-// Writes everything or fails; EINTR is no failure.
-bool write_all(int descriptor, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 // A rename is on the disk only once its folder is.
 bool flush_folder_of(const std::string& file) {
   const std::size_t cut = file.rfind('/');
@@ -250,8 +239,8 @@ ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text
   if (descriptor < 0)
     return errno == EACCES || errno == EPERM ? ReplaceOutcome::folder_refused : ReplaceOutcome::failed;
   FileHandle file(descriptor);
-  bool written = write_all(descriptor, bytes) && ((mode & process_umask()) == 0 || ::fchmod(descriptor, mode) == 0) &&
-                 ::fdatasync(descriptor) == 0;
+  bool written = write_to_handle(file, bytes.data(), bytes.size()) == bytes.size() &&
+                 ((mode & process_umask()) == 0 || ::fchmod(descriptor, mode) == 0) && ::fdatasync(descriptor) == 0;
   written = file.close() && written;
   if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
     ::unlink(temporary.c_str());

@@ -13,22 +13,20 @@ namespace {
 
 constexpr char32_t REPLACEMENT = 0xFFFD;
 
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+// The length of the UTF-8 form of a character (not a surrogate, at most U+10FFFF).
+constexpr std::size_t utf8_length(char32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+
+// Writes the UTF-8 form of the character to `out` and returns its length.
+std::size_t encode_utf8(char32_t c, char* out) {
+  const std::size_t length = utf8_length(c);
+  if (length == 1) {
+    out[0] = static_cast<char>(c);
+    return 1;
   }
+  constexpr unsigned char LEAD_MARKS[] = {0, 0, 0xC0, 0xE0, 0xF0};
+  for (std::size_t k = length - 1; k > 0; --k, c >>= 6) out[k] = static_cast<char>(0x80 | (c & 0x3F));
+  out[0] = static_cast<char>(LEAD_MARKS[length] | c);
+  return length;
 }
 
 // Decodes one character at bytes[i]. Returns the number of bytes taken (at least 1) and sets
@@ -120,7 +118,7 @@ std::string utf16_to_utf8(TextView text) {
         return true;
       },
       [&](char32_t c) {
-        size += c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        size += utf8_length(c);
         return true;
       });
   std::string out(size, '\0');
@@ -132,9 +130,7 @@ std::string utf16_to_utf8(TextView text) {
         return true;
       },
       [&](char32_t c) {
-        std::string bytes;
-        append_utf8(bytes, c);
-        for (char byte : bytes) *next++ = byte;
+        next += encode_utf8(c, next);
         return true;
       });
   return out;
@@ -148,18 +144,7 @@ bool is_utf8_form_of(TextView text, std::string_view bytes) noexcept {
       text, [&](char byte) { return at < bytes.size() && bytes[at++] == byte; },
       [&](char32_t c) {
         char encoded[4];
-        const std::size_t length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-        if (length == 2) {
-          encoded[0] = static_cast<char>(0xC0 | (c >> 6));
-        } else if (length == 3) {
-          encoded[0] = static_cast<char>(0xE0 | (c >> 12));
-          encoded[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        } else {
-          encoded[0] = static_cast<char>(0xF0 | (c >> 18));
-          encoded[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-          encoded[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        }
-        encoded[length - 1] = static_cast<char>(0x80 | (c & 0x3F));
+        const std::size_t length = encode_utf8(c, encoded);
         if (bytes.size() - at < length || bytes.compare(at, length, encoded, length) != 0) return false;
         at += length;
         return true;
