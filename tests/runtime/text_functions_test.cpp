@@ -40,18 +40,23 @@ TEST(RemoveAllOccurrences, MatchesDoNotOverlap) {
 }
 
 TEST(RemoveAllOccurrences, GeneralFormModeStartAndCount) {
+  // One case a line, each beside its comment.
+  // clang-format off
   struct Case {
     const char16_t* text;
     const char16_t* search;
     std::int32_t mode, start, count;
     const char16_t* expected;
   } cases[] = {
-      {u"AxaXa", u"x", 1, 1, -1, u"Aaa"},                                       // case-insensitive
-      {u"AxaXa", u"x", 0, 1, -1, u"AaXa"}, {u"x.x.x", u"x", 0, 2, -1, u"x.."},  // the first unit is kept
-      {u"x.x.x", u"x", 0, 1, 2, u"..x"},                                        // at most two
-      {u"x.x.x", u"x", 0, 1, 0, u".x.x"},                                       // 0 removes the first only
-      {u"x.x.x", u"x", 0, 1, -5, u".x.x"}, {u"ab", u"b", 0, 3, -1, u"ab"},      // start just past the end
+      {u"AxaXa", u"x", 1, 1, -1, u"Aaa"},  // case-insensitive
+      {u"AxaXa", u"x", 0, 1, -1, u"AaXa"},
+      {u"x.x.x", u"x", 0, 2, -1, u"x.."},  // the first unit is kept
+      {u"x.x.x", u"x", 0, 1, 2, u"..x"},   // at most two
+      {u"x.x.x", u"x", 0, 1, 0, u".x.x"},  // 0 removes the first only
+      {u"x.x.x", u"x", 0, 1, -5, u".x.x"},
+      {u"ab", u"b", 0, 3, -1, u"ab"},  // start just past the end
   };
+  // clang-format on
   for (const auto& c : cases)
     EXPECT_EQ(remove_all_occurrences(c.text, c.search, c.mode, c.start, c.count), c.expected)
         << "text " << std::u16string_view(c.text).size() << " start " << c.start << " count " << c.count;

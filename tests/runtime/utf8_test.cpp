@@ -55,22 +55,21 @@ TEST(Utf8ToUtf16, DecodesValidSequencesWithoutReplacement) {
 }
 
 TEST(Utf8ToUtf16, IllFormedSequencesBecomeReplacementCharacters) {
+  // One case a line, each beside its comment.
+  // clang-format off
   struct Case {
     std::string bytes;
     std::u16string expected;
   } cases[] = {
-      {"a\x80"
-       "b",
-       u"a\ufffdb"},        // stray continuation byte
-      {"\xC3", u"\ufffd"},  // cut short at the end
-      {"\xE2\x82"
-       "a",
-       u"\ufffda"},                                       // cut short before an ASCII byte
-      {"\xC0\xAF", u"\ufffd\ufffd"},                      // overlong
-      {"\xED\xA0\x80", u"\ufffd\ufffd\ufffd"},            // encoded surrogate
+      {"a\x80" "b", u"a\ufffdb"},                      // stray continuation byte
+      {"\xC3", u"\ufffd"},                             // cut short at the end
+      {"\xE2\x82" "a", u"\ufffda"},                    // cut short before an ASCII byte
+      {"\xC0\xAF", u"\ufffd\ufffd"},                   // overlong
+      {"\xED\xA0\x80", u"\ufffd\ufffd\ufffd"},         // encoded surrogate
       {"\xF4\x90\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},  // above U+10FFFF
       {"\xFF\xFE", u"\ufffd\ufffd"},
   };
+  // clang-format on
   for (const auto& c : cases) EXPECT_EQ(utf8_to_utf16(c.bytes), c.expected) << c.bytes.size();
 }
 
