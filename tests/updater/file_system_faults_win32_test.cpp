@@ -13,49 +13,14 @@
 
 #include "runtime/utf8.h"
 #include "tests/support/program_driver.h"
+#include "tests/support/sample_addons.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using test_support::read_bytes;
-using test_support::write_bytes;
-
-constexpr std::string_view OLD_KEY = "lastTestedNVDAVersion = 2023.1\r\n";
-constexpr std::string_view NEW_KEY = "lastTestedNVDAVersion = 2036.1.1\r\n";
-
-struct Addon {
-  std::string name;
-  std::string old_bytes;
-  std::string new_bytes;
-};
-
-// A manifest of `size` bytes (at least about 60) with the key line last.
-Addon addon(const std::string& name, std::size_t size) {
-  std::string head = "name = " + name + "\r\ndescription = \"";
-  std::string tail = "\"\r\n" + std::string(OLD_KEY);
-  std::string filling(size > head.size() + tail.size() ? size - head.size() - tail.size() : 0, 'w');
-  return {name, head + filling + tail, head + filling + "\"\r\n" + std::string(NEW_KEY)};
-}
-
-driver::Answer yes_to_all(const driver::Dialog& dialog) {
-  if (dialog.kind == driver::Dialog::Kind::input) return {driver::Answer::Kind::type, u"2036.1.1"};
-  if (dialog.kind == driver::Dialog::Kind::chooser) return {driver::Answer::Kind::cancel, {}};
-  return {dialog.yes_no ? driver::Answer::Kind::yes : driver::Answer::Kind::enter, {}};
-}
-
-const driver::Dialog* find_dialog(const driver::RunResult& result, std::u16string_view title) {
-  for (const driver::Dialog& dialog : result.dialogs)
-    if (dialog.title == title) return &dialog;
-  return nullptr;
-}
-
-void lay_out(const fs::path& addons, const std::vector<Addon>& list) {
-  for (const Addon& one : list) {
-    fs::create_directories(addons / one.name);
-    write_bytes(addons / one.name / "manifest.ini", one.old_bytes);
-  }
-}
+using namespace sample_addons;
 
 // Every manifest holds its old bytes or its new ones, a new one has the old in its backup, and the
 // summary adds up, unless a backup failed and ended the run with its message. Returns the rewritten.
