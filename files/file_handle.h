@@ -36,8 +36,14 @@ class FileHandle : public runtime::UniqueHandle<NativeFileTraits> {
   bool close() noexcept { return !is_open() || close_native_file(release()); }
 };
 
+// Share modes of open_file_handle, as Windows counts them (POSIX has no share modes).
+inline constexpr std::int32_t SHARE_NONE = 0;
+inline constexpr std::int32_t SHARE_READ = 1;
+inline constexpr std::int32_t SHARE_ALL = 7;
+
 // Opens the file with the access and creation rules of the open mode (1 read, 2 update, 3 create)
-// and the share mode (0, 1 or 7, as Windows counts them). An empty owner on failure.
+// and the share mode. An empty owner on failure. An open for reading waits out another program's
+// brief hold on the file.
 FileHandle open_file_handle(TextView path, std::int32_t mode, std::int32_t share_mode);
 
 // Up to `count` bytes, fewer only at the end of the file; -1 when the system failed.
@@ -45,6 +51,21 @@ std::int32_t read_from_handle(const FileHandle& handle, char* destination, std::
 
 // The bytes written; fewer than `count` when the system failed.
 std::size_t write_to_handle(const FileHandle& handle, const char* source, std::size_t count);
+
+// True when the file, read from where its pointer stands to its end, holds exactly `bytes`; read
+// piece by piece, so that no second copy of a large file is made.
+inline bool handle_holds_bytes(const FileHandle& handle, std::string_view bytes) {
+  std::string piece(64 * 1024, '\0');
+  std::size_t compared = 0;
+  for (;;) {
+    const std::int32_t got = read_from_handle(handle, piece.data(), static_cast<std::int32_t>(piece.size()));
+    if (got < 0) return false;
+    if (got == 0) return compared == bytes.size();
+    const auto count = static_cast<std::size_t>(got);
+    if (bytes.substr(compared, count) != std::string_view(piece.data(), count)) return false;
+    compared += count;
+  }
+}
 
 enum class MoveFrom { current, end };
 bool move_handle_pointer(const FileHandle& handle, std::int64_t distance, MoveFrom origin);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "files/file_handle.h"
+#include "files/held_files_win32.h"
 #include "files/text_files.h"
 #include "runtime/system_win32.h"
 
@@ -38,8 +39,17 @@ FileHandle open_file_handle(TextView path, std::int32_t mode, std::int32_t share
   }
   const runtime::WideText name(path);
   auto share = static_cast<DWORD>(share_mode);
-  HANDLE handle =
-      CreateFileW(name.get(), arguments.access, share, nullptr, arguments.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  auto open = [&] {
+    handle = CreateFileW(name.get(), arguments.access, share, nullptr, arguments.disposition, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+    return handle != INVALID_HANDLE_VALUE;
+  };
+  // A reader waits out another program's brief hold on the file; writers are not made to wait.
+  if (mode == FILE_MODE_READ)
+    retry_while_held(name.get(), open);
+  else
+    open();
   // A file that may be written but not read (or that CREATE_ALWAYS refuses) can still be emptied.
   if (handle == INVALID_HANDLE_VALUE && mode == FILE_MODE_CREATE)
     handle = CreateFileW(name.get(), GENERIC_WRITE, share, nullptr, TRUNCATE_EXISTING, 0, nullptr);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -58,18 +59,27 @@ std::optional<bool> read_is_folder(const Text& path);
 
 // Creates the last component only.
 bool make_folder(const Text& path);
+// The name ending of the temporary file that replace_file_durably writes beside its file; whatever
+// a killed run (or anyone else) left at that name is removed first.
+inline constexpr std::u16string_view TEMPORARY_SUFFIX = u".quillbrook-new";
+
 enum class ReplaceOutcome {
   replaced,
-  failed,          // the file is as it was
-  folder_refused,  // no file may be made in its folder
+  replaced_unflushed,  // in place, but its folder could not be flushed: a power cut may bring back the old file
+  failed,              // the file is as it was
+  folder_refused,      // no file may be made in its folder
+  refused_by_check,    // `may_rename` said no: the file is as it was
 };
 // Puts `bytes` in place of the file in one step: written to a temporary file beside it (its name and
-// TEMPORARY_SUFFIX), flushed to the disk, given the attributes or permission bits of `model` (the
-// read-only attribute aside), and renamed over it, the folder flushed too. A symbolic link at the path
-// is replaced itself. Nothing is left behind unless the process dies on the way.
-ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text& model);
+// TEMPORARY_SUFFIX, made afresh so that nothing planted at that name is written through), flushed to
+// the disk, given the attributes or permission bits of `model` (the read-only attribute aside), and,
+// once `may_rename` (called immediately before) agrees, renamed over it, the folder flushed too. A
+// symbolic link at the path is replaced itself. Nothing is left behind unless the process dies on
+// the way.
+ReplaceOutcome replace_file_durably(const Text& path, std::string_view bytes, const Text& model,
+                                    const std::function<bool()>& may_rename);
 // False when the file has the read-only attribute, or its permission bits refuse this user writing.
-bool may_write_file(const Text& path);
+bool is_writable(const Text& path);
 
 bool change_current_folder(const Text& path);
 // The current folder as the system gives it (a closing separator only at a root); empty on failure.

@@ -17,7 +17,6 @@
 
 #include "files/file_handle.h"
 #include "files/folder_system.h"
-#include "files/folders.h"
 #include "files/system_path_posix.h"
 #include "runtime/system_posix.h"
 #include "runtime/utf8.h"
@@ -227,7 +226,8 @@ mode_t process_umask() {
 
 }  // namespace
 
-ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text& model) {
+ReplaceOutcome replace_file_durably(const Text& path, std::string_view bytes, const Text& model,
+                                    const std::function<bool()>& may_rename) {
   const std::string target = system_path(path);
   const std::string temporary = target + runtime::utf16_to_utf8(TEMPORARY_SUFFIX);
   struct stat status;
@@ -242,16 +242,18 @@ ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text
   bool written = write_to_handle(file, bytes.data(), bytes.size()) == bytes.size() &&
                  ((mode & process_umask()) == 0 || ::fchmod(descriptor, mode) == 0) && ::fdatasync(descriptor) == 0;
   written = file.close() && written;
+  if (written && !may_rename()) {
+    ::unlink(temporary.c_str());
+    return ReplaceOutcome::refused_by_check;
+  }
   if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return ReplaceOutcome::failed;
   }
-  return flush_folder_of(target) ? ReplaceOutcome::replaced : ReplaceOutcome::failed;
+  return flush_folder_of(target) ? ReplaceOutcome::replaced : ReplaceOutcome::replaced_unflushed;
 }
 
-bool may_write_file(const Text& path) {
-  return ::faccessat(AT_FDCWD, system_path(path).c_str(), W_OK, AT_EACCESS) == 0;
-}
+bool is_writable(const Text& path) { return ::faccessat(AT_FDCWD, system_path(path).c_str(), W_OK, AT_EACCESS) == 0; }
 
 bool change_current_folder(const Text& path) { return chdir(system_path(path).c_str()) == 0; }
 

@@ -9,7 +9,7 @@
 
 #include "files/file_handle.h"
 #include "files/folder_system.h"
-#include "files/folders.h"
+#include "files/held_files_win32.h"
 #include "runtime/system_win32.h"
 
 namespace files::folder_system {
@@ -109,34 +109,77 @@ std::optional<bool> read_is_folder(const Text& path) {
 
 bool make_folder(const Text& path) { return CreateDirectoryW(WideText(path).get(), nullptr) != 0; }
 
-ReplaceOutcome replace_file(const Text& path, std::string_view bytes, const Text& model) {
-  const Text temporary = path + Text(TEMPORARY_SUFFIX);
+namespace {
+
+// Removes what was left at the temporary name, a link itself rather than its target. A read-only file
+// there is removed too; anything else (a folder) stays, and the new file cannot be made. The error of
+// a removal that failed, else 0.
+DWORD remove_left_file(const wchar_t* name) {
+  if (DeleteFileW(name)) return 0;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND) return 0;
+  const DWORD attributes = GetFileAttributesW(name);
+  constexpr DWORD NOT_A_PLAIN_FILE = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_READONLY) == 0 || (attributes & NOT_A_PLAIN_FILE) != 0)
+    return error;
+  return SetFileAttributesW(name, attributes & ~FILE_ATTRIBUTE_READONLY) && DeleteFileW(name) ? 0 : GetLastError();
+}
+
+}  // namespace
+
+ReplaceOutcome replace_file_durably(const Text& path, std::string_view bytes, const Text& model,
+                                    const std::function<bool()>& may_rename) {
+  const WideText target(path), temporary(path + Text(TEMPORARY_SUFFIX));
   constexpr DWORD KEPT =
       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   DWORD attributes = GetFileAttributesW(WideText(model).get());
   attributes =
       attributes == INVALID_FILE_ATTRIBUTES || (attributes & KEPT) == 0 ? FILE_ATTRIBUTE_NORMAL : attributes & KEPT;
-  // CREATE_ALWAYS replaces a file that a killed run left at the name.
-  FileHandle file(reinterpret_cast<std::intptr_t>(
-      CreateFileW(WideText(temporary).get(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr)));
-  if (!file.is_open())
-    return GetLastError() == ERROR_ACCESS_DENIED ? ReplaceOutcome::folder_refused : ReplaceOutcome::failed;
+  // CREATE_NEW once the name is free: a link or file planted at it in between makes the call fail
+  // rather than be written through.
+  HANDLE created = INVALID_HANDLE_VALUE;
+  const bool made = retry_while_held(temporary.get(), [&] {
+    const DWORD left = remove_left_file(temporary.get());
+    created = CreateFileW(temporary.get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+    // Another program's hold on what was left there is what to wait for, not the name being taken.
+    if (created == INVALID_HANDLE_VALUE && left != 0 && GetLastError() == ERROR_FILE_EXISTS) SetLastError(left);
+    return created != INVALID_HANDLE_VALUE;
+  });
+  if (!made) {
+    // Only a folder that takes no new file at all answers "access denied" with the name still free.
+    const bool refused = GetLastError() == ERROR_ACCESS_DENIED &&
+                         GetFileAttributesW(temporary.get()) == INVALID_FILE_ATTRIBUTES &&
+                         GetLastError() == ERROR_FILE_NOT_FOUND;
+    return refused ? ReplaceOutcome::folder_refused : ReplaceOutcome::failed;
+  }
+  FileHandle file(reinterpret_cast<std::intptr_t>(created));
   bool written = write_to_handle(file, bytes.data(), bytes.size()) == bytes.size() &&
                  FlushFileBuffers(reinterpret_cast<HANDLE>(file.native()));
   written = file.close() && written;
+  if (!written) {
+    DeleteFileW(temporary.get());
+    return ReplaceOutcome::failed;
+  }
+  if (!may_rename()) {
+    DeleteFileW(temporary.get());
+    return ReplaceOutcome::refused_by_check;
+  }
   // MoveFileExW rather than ReplaceFileW: one rename that either happens or not, and the write-through
   // flag has it on the disk before the call returns; ReplaceFileW can fail half-way with the old file
   // moved aside (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) and offers no write-through. The attributes that
   // ReplaceFileW would carry over are given to the temporary file above.
-  if (!written || !MoveFileExW(WideText(temporary).get(), WideText(path).get(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(WideText(temporary).get());
+  const bool renamed = retry_while_held(target.get(), [&] {
+    return MoveFileExW(temporary.get(), target.get(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  });
+  if (!renamed) {
+    DeleteFileW(temporary.get());
     return ReplaceOutcome::failed;
   }
   return ReplaceOutcome::replaced;
 }
 
-bool may_write_file(const Text& path) {
+bool is_writable(const Text& path) {
   DWORD attributes = GetFileAttributesW(WideText(path).get());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }

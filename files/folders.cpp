@@ -180,16 +180,26 @@ int duplicate_file(TextView source, TextView destination) {
     bytes.append(chunk, static_cast<std::size_t>(got));
   }
   if (!file.close()) return 0;
-  return fs::replace_file(to, bytes, from) == fs::ReplaceOutcome::replaced ? 1 : 0;
+  return fs::replace_file_durably(to, bytes, from, [] { return true; }) == fs::ReplaceOutcome::replaced ? 1 : 0;
 }
 
-int replace_file(TextView path, std::string_view bytes, TextView model) {
+int replace_file(TextView path, std::string_view bytes, TextView model, std::optional<std::string_view> expected) {
   if (runtime::is_absent(path)) return FILE_NOT_REPLACED;
-  switch (fs::replace_file(Text(runtime::until_terminator(path)), bytes, Text(runtime::until_terminator(model)))) {
+  const Text target(runtime::until_terminator(path));
+  auto still_expected = [&] {
+    if (!expected) return true;
+    FileHandle file = open_file_handle(target, FILE_MODE_READ, SHARE_READ);
+    return file.is_open() && handle_holds_bytes(file, *expected);
+  };
+  switch (fs::replace_file_durably(target, bytes, Text(runtime::until_terminator(model)), still_expected)) {
     case fs::ReplaceOutcome::replaced:
       return FILE_REPLACED;
+    case fs::ReplaceOutcome::replaced_unflushed:
+      return FILE_REPLACED_UNFLUSHED;
     case fs::ReplaceOutcome::folder_refused:
       return FOLDER_REFUSES_FILES;
+    case fs::ReplaceOutcome::refused_by_check:
+      return FILE_CHANGED;
     case fs::ReplaceOutcome::failed:
       break;
   }
@@ -198,7 +208,7 @@ int replace_file(TextView path, std::string_view bytes, TextView model) {
 
 int may_write_file(TextView path) {
   if (runtime::is_absent(path)) return 0;
-  return fs::may_write_file(Text(runtime::until_terminator(path))) ? 1 : 0;
+  return fs::is_writable(Text(runtime::until_terminator(path))) ? 1 : 0;
 }
 
 int set_current_folder(TextView path) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "runtime/object_table.h"
@@ -50,17 +51,18 @@ int duplicate_file(TextView source, TextView destination);
 
 // Results of replace_file.
 inline constexpr int FILE_REPLACED = 1;
+inline constexpr int FILE_REPLACED_UNFLUSHED = 2;  // in place, but a power cut may still bring back the old file
 inline constexpr int FILE_NOT_REPLACED = 0;
 inline constexpr int FOLDER_REFUSES_FILES = -1;  // no file may be made beside it: it is as it was
-// The name ending of the temporary file that replace_file writes beside its file; one left by a
-// killed run is replaced by the next one.
-inline constexpr TextView TEMPORARY_SUFFIX = u".quillbrook-new";
+inline constexpr int FILE_CHANGED = -2;          // it no longer held the expected bytes: it is as it was
 
 // Puts the bytes in place of the file so that a crash at any moment leaves its old bytes or the new
 // ones: through a temporary file beside it, flushed to the disk and renamed over it. The new file takes
 // the attributes (permission bits) of `model`, without the read-only attribute. A symbolic link at the
-// path is replaced, never written through.
-int replace_file(TextView path, std::string_view bytes, TextView model);
+// path is replaced, never written through. With `expected`, the file is replaced only while it holds
+// exactly those bytes, compared once the new ones are on the disk, immediately before the rename.
+int replace_file(TextView path, std::string_view bytes, TextView model,
+                 std::optional<std::string_view> expected = std::nullopt);
 // 0 when the file may not be written (read-only attribute, or its permission bits).
 int may_write_file(TextView path);
 // Non-zero on success.

@@ -212,7 +212,7 @@ std::intptr_t open_file_object(ObjectNumber number, TextView path, std::int32_t 
   if (encoding == 0) encoding = ENCODING_UTF8;
   auto allocation = file_table->allocate_object(number);
   if (!allocation.record) return 0;
-  std::int32_t share_mode = (flags & OPEN_SHARE_ALL) ? 7 : (flags & OPEN_SHARE_READ) ? 1 : 0;
+  std::int32_t share_mode = (flags & OPEN_SHARE_ALL) ? SHARE_ALL : (flags & OPEN_SHARE_READ) ? SHARE_READ : SHARE_NONE;
   FileHandle handle = open_file_handle(path, mode, share_mode);
   if (!handle.is_open()) {
     file_table->release_object(allocation.number);

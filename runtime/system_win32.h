@@ -4,8 +4,8 @@
 // Text and the wide strings that Windows calls take.
 
 #include <windows.h>
-// windows.h first: the shell headers build on its types.
-#include <shlobj.h>
+// windows.h first: the COM header builds on its types; it declares CoTaskMemFree.
+#include <objbase.h>
 
 #include <cwchar>
 #include <string_view>

@@ -1,3 +1,4 @@
+#include <new>
 #include <optional>
 
 #include "dialogs/dialogs.h"
@@ -36,7 +37,9 @@ bool rewrite_in_place(const RunState& state) {
 // The manifest's bytes, read whole as bytes, one past the limit to tell a manifest that has grown
 // beyond it; nothing when it cannot be opened or a read fails.
 std::optional<std::string> read_manifest_bytes(TextView manifest_path) {
-  if (!files::open_file_for_reading(0, manifest_path, files::ENCODING_UTF8)) return std::nullopt;
+  // Shared with readers: a scanner reading the manifest at the same moment does not fail the run.
+  if (!files::open_file_for_reading(0, manifest_path, files::ENCODING_UTF8 | files::OPEN_SHARE_READ))
+    return std::nullopt;
   std::string bytes = files::read_file_bytes(0, static_cast<std::size_t>(MAX_MANIFEST_BYTES) + 1);
   if (!files::close_file(0)) return std::nullopt;
   return bytes;
@@ -60,12 +63,47 @@ Text make_new_manifest_text(RunState& state, TextView manifest_path) {
 
   ManifestDecision decision = decide_manifest_text(text, state.version_text, [&] {
     Text question = u"Last tested version key not found in " + Text(manifest_path) + u". Add it?";
-    return dialogs::show_message_box(u"Warning", question, FLAGS_ADD_KEY) != dialogs::BUTTON_NO;
+    return is_yes_to_adding_key(dialogs::show_message_box(u"Warning", question, FLAGS_ADD_KEY));
   });
   if (decision.outcome == ManifestOutcome::SKIPPED) ++state.skipped_count;
   if (decision.outcome == ManifestOutcome::FAILED) ++state.failed_count;
   return std::move(decision.new_text);
 }
+
+namespace {
+
+// The rest of the work on a manifest that was found: its new text, the backup, then the replace.
+void rewrite_found_manifest(RunState& state, TextView entry_name) {
+  state.new_manifest_text = make_new_manifest_text(state, state.manifest_path);
+  if (are_texts_equal(state.new_manifest_text, u"")) return;
+
+  files::create_folder(BACKUP_ROOT);
+  files::create_folder(Text(BACKUP_PREFIX) + Text(entry_name));
+  const Text backup_path = Text(BACKUP_PREFIX) + state.manifest_path;
+  // The backup holds the bytes the new text was made from, and is on the disk before the manifest is
+  // touched.
+  if (files::replace_file(backup_path, state.manifest_bytes, state.manifest_path) != files::FILE_REPLACED) {
+    dialogs::show_message_box(u"Error", u"Could not back up " + state.manifest_path, FLAGS_ERROR);
+    runtime::end_program();
+  }
+
+  // A rename would replace a read-only manifest as readily as any other.
+  if (!files::may_write_file(state.manifest_path)) {
+    ++state.failed_count;
+    return;
+  }
+  // Another program (or the user, while a question was open or the backup was written) may have
+  // changed the manifest since it was read: its bytes are compared last, immediately before the
+  // rename, and a manifest that no longer holds them is left as that program made it.
+  const int replaced = files::replace_file(state.manifest_path, runtime::utf16_to_utf8(state.new_manifest_text),
+                                           state.manifest_path, state.manifest_bytes);
+  const bool modified = replaced == files::FILE_REPLACED || replaced == files::FILE_REPLACED_UNFLUSHED ||
+                        (replaced == files::FOLDER_REFUSES_FILES &&
+                         read_manifest_bytes(state.manifest_path) == state.manifest_bytes && rewrite_in_place(state));
+  ++(modified ? state.modified_count : state.failed_count);
+}
+
+}  // namespace
 
 void update_addon_manifest(RunState& state, TextView entry_name) {
   state.manifest_path = Text(entry_name) + u"/manifest.ini";
@@ -77,37 +115,17 @@ void update_addon_manifest(RunState& state, TextView entry_name) {
     ++state.failed_count;
     return;
   }
-
-  state.new_manifest_text = make_new_manifest_text(state, state.manifest_path);
-  if (are_texts_equal(state.new_manifest_text, u"")) return;
-
-  // Another program (or the user, while a question was open) may have changed the manifest since it
-  // was read: its new bytes are not overwritten with a text made from the old ones.
-  if (read_manifest_bytes(state.manifest_path) != state.manifest_bytes) {
+  // A manifest too large for the memory left (the 32-bit program has 2 GiB in all) is left as it is,
+  // and the run goes on with the next one.
+  try {
+    rewrite_found_manifest(state, entry_name);
+  } catch (const std::bad_alloc&) {
+    state.new_manifest_text.clear();
+    state.manifest_bytes.clear();
     ++state.failed_count;
-    return;
   }
-
-  files::create_folder(BACKUP_ROOT);
-  files::create_folder(Text(BACKUP_PREFIX) + Text(entry_name));
-  const Text backup_path = Text(BACKUP_PREFIX) + state.manifest_path;
-  // The backup holds the bytes just checked, and is on the disk before the manifest is touched.
-  if (files::replace_file(backup_path, state.manifest_bytes, state.manifest_path) != files::FILE_REPLACED) {
-    dialogs::show_message_box(u"Error", u"Could not back up " + state.manifest_path, FLAGS_ERROR);
-    runtime::end_program();
-  }
-
-  // A rename would replace a read-only manifest as readily as any other.
-  if (!files::may_write_file(state.manifest_path)) {
-    ++state.failed_count;
-    return;
-  }
-  const int replaced =
-      files::replace_file(state.manifest_path, runtime::utf16_to_utf8(state.new_manifest_text), state.manifest_path);
-  if (replaced == files::FILE_REPLACED || (replaced == files::FOLDER_REFUSES_FILES && rewrite_in_place(state)))
-    ++state.modified_count;
-  else
-    ++state.failed_count;
 }
+
+bool is_yes_to_adding_key(std::int32_t answer) { return answer != dialogs::BUTTON_NO && answer != 0; }
 
 }  // namespace updater

@@ -27,7 +27,8 @@ bool is_empty(TextView text) { return are_texts_equal(text, u"") != 0; }
 
 // Asks until the answer is empty (the user gave up) or a version the manifests can hold.
 Text ask_version() {
-  const Text example = format_integer(runtime::year_of_date(runtime::local_date_now()) + 10) + u".1.1";
+  // The clock's own year: a date value stops at 2038.
+  const Text example = format_integer(runtime::read_local_clock().year + 10) + u".1.1";
   const Text message = u"set manifests to what version (year.major(optionally .minor), E.g., " + example + u"?";
   Text typed;
   for (;;) {
@@ -43,6 +44,8 @@ Text ask_version() {
 }
 
 }  // namespace
+
+bool is_confirmed(std::int32_t answer) { return answer == dialogs::BUTTON_YES; }
 
 void run_update() {
   files::init_file_library();
@@ -68,7 +71,7 @@ void run_update() {
     runtime::end_program();
   }
 
-  if (dialogs::show_message_box(u"Warning", CONFIRMATION, FLAGS_CONFIRM) == dialogs::BUTTON_NO) runtime::end_program();
+  if (!is_confirmed(dialogs::show_message_box(u"Warning", CONFIRMATION, FLAGS_CONFIRM))) runtime::end_program();
 
   pattern::compile_pattern(0, MANIFEST_PATTERN, pattern::PATTERN_MULTILINE);
 

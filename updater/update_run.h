@@ -56,6 +56,12 @@ struct RunState {
 // the backup.
 void update_addon_manifest(RunState& state, TextView entry_name);
 
+// How the run reads the answers of its questions; a box that could not be shown answers 0, a No.
+// The confirmation goes on only on Yes; the add-key question, whose default is Yes, on anything but
+// No and 0.
+bool is_confirmed(std::int32_t answer);
+bool is_yes_to_adding_key(std::int32_t answer);
+
 // The manifest's new text, or the empty Text when it is to be left alone (counted here as skipped or
 // failed). Keeps the bytes read in the run state's manifest_bytes.
 Text make_new_manifest_text(RunState& state, TextView manifest_path);

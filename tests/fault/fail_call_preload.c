@@ -4,6 +4,8 @@
 //   QUILLBROOK_FAIL_COUNT  how many calls fail from there (default 1; 0: every later one)
 //   QUILLBROOK_FAIL_ERRNO  the error they fail with
 //   QUILLBROOK_FAIL_MARK   a file that is made once a call has been failed
+//   QUILLBROOK_EDIT_FILE   instead of failing, the chosen calls first write QUILLBROOK_EDIT_BYTES over
+//                          this file, as another program saving it at that moment would, and go on
 // Reads, writes and closes of descriptors 0 to 2 are the terminal's dialogs, not files: they pass.
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -31,6 +33,16 @@ static int should_fail(const char* kind) {
     int (*real_close)(int) = (int (*)(int))dlsym(RTLD_NEXT, "close");
     int fd = real_open(mark, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd >= 0 && real_close) real_close(fd);
+  }
+  const char* edited = getenv("QUILLBROOK_EDIT_FILE");
+  if (edited && real_open) {
+    const char* bytes = getenv("QUILLBROOK_EDIT_BYTES");
+    ssize_t (*real_write)(int, const void*, size_t) = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
+    int (*real_close)(int) = (int (*)(int))dlsym(RTLD_NEXT, "close");
+    int fd = real_open(edited, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd >= 0 && bytes && real_write && real_write(fd, bytes, strlen(bytes)) < 0) bytes = NULL;
+    if (fd >= 0 && real_close) real_close(fd);
+    return 0;
   }
   const char* error = getenv("QUILLBROOK_FAIL_ERRNO");
   errno = error ? atoi(error) : EIO;

@@ -38,12 +38,14 @@ class ScopedFailure {
   ScopedFailure(const ScopedFailure&) = delete;
   ScopedFailure& operator=(const ScopedFailure&) = delete;
 
- private:
+  // Sets one more variable for the scope.
   void set(const std::string& name, const std::string& value) {
     const char* old = std::getenv(name.c_str());
     saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
     setenv(name.c_str(), value.c_str(), 1);
   }
+
+ private:
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
@@ -74,12 +76,15 @@ void check_run(const driver::RunResult& result, const fs::path& addons, const st
   EXPECT_TRUE(result.finished);
   EXPECT_EQ(result.exit_code, 0) << "a sanitizer report, or an early end";
   const fs::path backups = addons.parent_path() / "manifest backups";
+  int rewritten = 0;
   for (const Addon& addon : list) {
     const std::string bytes = read_bytes(addons / addon.name / "manifest.ini");
-    if (bytes == addon.new_bytes && bytes != addon.old_bytes)
+    if (bytes == addon.new_bytes && bytes != addon.old_bytes) {
+      ++rewritten;
       EXPECT_EQ(read_if_present(backups / addon.name / "manifest.ini"), addon.old_bytes) << addon.name;
-    else
+    } else {
       EXPECT_EQ(bytes, addon.old_bytes) << addon.name << ": neither its old bytes nor its new ones";
+    }
   }
   const driver::Dialog* done = find_dialog(result, u"Done");
   if (!done) {
@@ -92,6 +97,8 @@ void check_run(const driver::RunResult& result, const fs::path& addons, const st
   const std::optional<std::vector<int>> counts = summary_counts(done->text);
   ASSERT_TRUE(counts) << runtime::utf16_to_utf8(done->text);
   EXPECT_EQ((*counts)[0], (*counts)[1] + (*counts)[2] + (*counts)[3]) << runtime::utf16_to_utf8(done->text);
+  // "Modified" means the new bytes are there; every other manifest kept its old ones (checked above).
+  EXPECT_EQ((*counts)[3], rewritten) << runtime::utf16_to_utf8(done->text);
 }
 
 TEST(FaultAtEveryCall, NoFailingCallCostsAManifestItsBytes) {
@@ -122,6 +129,30 @@ TEST(FaultAtEveryCall, NoFailingCallCostsAManifestItsBytes) {
   }
   std::cout << runs << " runs, each with one failing call\n";
   EXPECT_GT(runs, 50);
+}
+
+// Another program saves a manifest while its backup is being flushed: the check just before the
+// rename sees it, and the manifest keeps that program's bytes.
+TEST(FaultAtEveryCall, AManifestSavedDuringItsBackupIsLeftAsTheOtherProgramMadeIt) {
+  driver::ProgramDriver program;
+  const fs::path addons = program.appdata() / "nvda" / "addons";
+  const Addon keyed = addon("keyed", 600);
+  lay_out(addons, {keyed});
+  const std::string edited = "name = keyed\r\nlastTestedNVDAVersion = 2030.1\r\n";
+  driver::RunResult result;
+  {
+    ScopedFailure at_backup_flush("fsync", 1, 0, program.appdata() / "failed");
+    at_backup_flush.set("QUILLBROOK_EDIT_FILE", (addons / "keyed" / "manifest.ini").string());
+    at_backup_flush.set("QUILLBROOK_EDIT_BYTES", edited);
+    result = program.run(yes_to_all);
+  }
+  EXPECT_EQ(result.exit_code, 0);
+  const driver::Dialog* done = find_dialog(result, u"Done");
+  ASSERT_NE(done, nullptr);
+  EXPECT_EQ(done->text, summary(1, 0, 1, 0));
+  EXPECT_EQ(read_bytes(addons / "keyed" / "manifest.ini"), edited);
+  EXPECT_EQ(read_bytes(addons.parent_path() / "manifest backups" / "keyed" / "manifest.ini"), keyed.old_bytes);
+  EXPECT_EQ(test_support::list_names(addons / "keyed"), std::vector<std::string>{"manifest.ini"});
 }
 
 // In a folder that takes no temporary file the manifest is written in place; when its new text and

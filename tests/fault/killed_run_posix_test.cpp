@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "files/folders.h"
+#include "files/folder_system.h"
 #include "tests/fault/fault_support.h"
 
 namespace {
@@ -48,7 +48,7 @@ Tally check_addons(const fs::path& addons, const std::vector<Addon>& list) {
   for (const Addon& addon : list) {
     const std::string bytes = read_bytes(addons / addon.name / "manifest.ini");
     const std::string backup = read_if_present(backups / addon.name / "manifest.ini");
-    const std::string temporary = "manifest.ini" + runtime::utf16_to_utf8(files::TEMPORARY_SUFFIX);
+    const std::string temporary = "manifest.ini" + runtime::utf16_to_utf8(files::folder_system::TEMPORARY_SUFFIX);
     tally.backups_cut += is_present(backups / addon.name / temporary);
     tally.manifests_cut += is_present(addons / addon.name / temporary);
     if (bytes == addon.old_bytes) {

@@ -30,7 +30,7 @@ const std::u16string CONFIRMATION =
 
 std::u16string version_prompt() {
   return u"set manifests to what version (year.major(optionally .minor), E.g., " +
-         runtime::format_integer(runtime::year_of_date(runtime::local_date_now()) + 10) + u".1.1?";
+         runtime::format_integer(runtime::read_local_clock().year + 10) + u".1.1?";
 }
 
 std::string utf8(const std::u16string& text) { return runtime::utf16_to_utf8(text); }
@@ -319,12 +319,14 @@ TEST_F(EndToEnd, AManifestChangedWhileTheQuestionWasOpenIsLeftAsTheOtherProgramM
   expect_clean_exit(result);
   EXPECT_EQ(summary(result), counts(2, 0, 1, 1));
   EXPECT_EQ(manifest("asked"), edited);
-  EXPECT_FALSE(fs::exists(backups() / "asked"));
+  // The backup, written before the check, holds what the new text was made from.
+  EXPECT_EQ(backup("asked"), "name = asked\r\n");
   EXPECT_EQ(manifest("kept"), "lastTestedNVDAVersion = 2036.1.1\r\n");
 }
 
 TEST_F(EndToEnd, ASecondRunBesideTheFirstEndsAtOnceWithAMessage) {
   add_addon("one", "lastTestedNVDAVersion = 2023.1\r\n");
+  const std::vector<std::string> before = test_support::list_names(program.appdata());
   RunResult second;
   RunResult first = program.run([&](const Dialog& dialog) {
     if (dialog.text == CONFIRMATION) {
@@ -340,6 +342,8 @@ TEST_F(EndToEnd, ASecondRunBesideTheFirstEndsAtOnceWithAMessage) {
   EXPECT_EQ(second.dialogs[0].title, u"Error");
   EXPECT_EQ(second.dialogs[0].text, u"Quillbrook is already running.");
   EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2023.1\r\n");
+  // The claim leaves nothing behind in the user's folder.
+  EXPECT_EQ(test_support::list_names(program.appdata()), before);
   // Once the first has ended, a run goes ahead.
   EXPECT_EQ(summary(program.run(Scripted{})), counts(1, 0, 0, 1));
 }
@@ -431,7 +435,7 @@ TEST_F(EndToEnd, AnInvalidVersionIsRefusedAndOfferedAgain) {
   EXPECT_EQ(prompts, 2);
   const Dialog* error = find(result, u"Error");
   ASSERT_NE(error, nullptr);
-  std::u16string year = runtime::format_integer(runtime::year_of_date(runtime::local_date_now()) + 10);
+  std::u16string year = runtime::format_integer(runtime::read_local_clock().year + 10);
   EXPECT_EQ(error->text, u"The version \"abc\" is not valid. Type it as year.major or year.major.minor, for example " +
                              year + u".1.1.");
   EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2030.2\r\n");
