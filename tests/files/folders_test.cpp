@@ -294,6 +294,29 @@ TEST(DuplicateFile, FailsWithoutHarmForMissingSourcesAndAbsentPaths) {
   EXPECT_EQ(test_support::list_names(dir.path()), (std::vector<std::string>{"kept.ini"}));
 }
 
+// What stands at the temporary name is never written through, and the replace happens only while
+// the file holds the expected bytes.
+TEST(ReplaceFile, NothingAtTheTemporaryNameIsWrittenThroughAndAChangedFileIsKept) {
+  ScopedTempDir dir;
+  const Text root = dir.text();
+  test_support::write_bytes(dir.path() / "other.ini", "another file");
+  test_support::write_bytes(dir.path() / "file.ini", "old");
+  const fs::path temporary = dir.path() / "file.ini.quillbrook-new";
+  std::error_code error;
+  fs::create_symlink(dir.path() / "other.ini", temporary, error);
+  // Wine makes no symbolic links: there the name is simply free.
+  EXPECT_EQ(files::replace_file(root + u"file.ini", "new", root + u"file.ini", "old"), files::FILE_REPLACED);
+  EXPECT_EQ(test_support::read_bytes(dir.path() / "file.ini"), "new");
+  EXPECT_EQ(test_support::read_bytes(dir.path() / "other.ini"), "another file");
+
+  EXPECT_EQ(files::replace_file(root + u"file.ini", "newer", root + u"file.ini", "old"), files::FILE_CHANGED);
+  fs::create_directory(temporary);
+  EXPECT_EQ(files::replace_file(root + u"file.ini", "newer", root + u"file.ini"), files::FILE_NOT_REPLACED);
+  EXPECT_EQ(test_support::read_bytes(dir.path() / "file.ini"), "new");
+  fs::remove(temporary);
+  EXPECT_EQ(test_support::list_names(dir.path()), (std::vector<std::string>{"file.ini", "other.ini"}));
+}
+
 TEST(CurrentFolder, SetAndGetRoundTripWithAClosingSeparator) {
   ScopedTempDir dir;
   fs::create_directory(dir.path() / "sub");

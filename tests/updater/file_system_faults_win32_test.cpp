@@ -1,14 +1,18 @@
 // What Wine can show of the file system failing the Windows program: a full disk under the user's
-// roaming folder (a small tmpfs that the Wine session mounts in its folder), and manifests with the
-// read-only and hidden attributes. No manifest may lose its bytes.
+// roaming folder (a small tmpfs that the Wine session mounts in its folder), manifests with the
+// read-only and hidden attributes, files that another program holds for a moment or for good, and
+// links planted at the temporary name. No manifest may lose its bytes.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/utf8.h"
@@ -114,6 +118,143 @@ void fill_leaving(const fs::path& folder, std::size_t free_pages) {
   SetFilePointerEx(filler, end, nullptr, FILE_BEGIN);
   SetEndOfFile(filler);
   CloseHandle(filler);
+}
+
+// Another program's hold on a file, the way a virus scanner or an indexer opens it: without sharing,
+// for `duration` or, without one, until the end of the scope.
+class HeldFile {
+ public:
+  explicit HeldFile(const fs::path& file, std::optional<std::chrono::milliseconds> duration = std::nullopt)
+      : handle_(CreateFileW(file.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)),
+        held_(handle_ != INVALID_HANDLE_VALUE) {
+    if (duration)
+      releaser_ = std::thread([this, duration] {
+        std::this_thread::sleep_for(*duration);
+        release();
+      });
+  }
+  ~HeldFile() {
+    if (releaser_.joinable()) releaser_.join();
+    release();
+  }
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  void release() {
+    if (HANDLE handle = handle_.exchange(INVALID_HANDLE_VALUE); handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+  std::atomic<HANDLE> handle_;
+  const bool held_;
+  std::thread releaser_;
+};
+
+// Two add-ons in the order the program walks them: the first is asked about (its question is where a
+// test starts a brief hold), the second has the key.
+struct AskedThenKeyed {
+  Addon asked, keyed;
+};
+AskedThenKeyed lay_out_asked_then_keyed(const fs::path& addons) {
+  fs::create_directories(addons / "one");
+  fs::create_directories(addons / "two");
+  std::vector<std::string> order;
+  for (const auto& entry : fs::directory_iterator(addons)) order.push_back(entry.path().filename().string());
+  AskedThenKeyed pair{{order[0], "name = asked\r\n", "name = asked\r\nlastTestedNVDAVersion = 2036.1.1\r\n"},
+                      addon(order[1], 600)};
+  lay_out(addons, {pair.asked, pair.keyed});
+  return pair;
+}
+
+TEST(FileSystemFaults, AnotherProgramsBriefHoldIsWaitedOutAndALongOneFailsOnlyThatFile) {
+  using namespace std::chrono_literals;
+  struct Case {
+    bool backup;  // the hold is on the keyed add-on's earlier backup, else on its manifest
+    std::optional<std::chrono::milliseconds> duration;  // from the question before it; none: the whole run
+    std::u16string summary;                             // empty: the run ends with "Could not back up"
+  } cases[] = {
+      {false, 300ms, summary(2, 0, 0, 2)},
+      {true, 300ms, summary(2, 0, 0, 2)},
+      {false, std::nullopt, summary(2, 0, 1, 1)},
+      {true, std::nullopt, u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.backup ? "backup" : "manifest") + (c.duration ? " held briefly" : " held throughout"));
+    driver::ProgramDriver program;
+    const fs::path addons = program.appdata() / "nvda" / "addons";
+    const fs::path backups = addons.parent_path() / "manifest backups";
+    const AskedThenKeyed pair = lay_out_asked_then_keyed(addons);
+    const std::string earlier_backup = "the backup of an earlier run\r\n";
+    fs::create_directories(backups / pair.keyed.name);
+    test_support::write_bytes(backups / pair.keyed.name / "manifest.ini", earlier_backup);
+    const fs::path held =
+        c.backup ? backups / pair.keyed.name / "manifest.ini" : addons / pair.keyed.name / "manifest.ini";
+
+    std::optional<HeldFile> hold;
+    if (!c.duration) hold.emplace(held);
+    const driver::RunResult result = program.run([&](const driver::Dialog& dialog) {
+      if (c.duration && dialog.yes_no && dialog.text.find(u"Add it?") != std::u16string::npos)
+        hold.emplace(held, *c.duration);
+      return yes_to_all(dialog);
+    });
+    ASSERT_TRUE(hold && hold->held());
+    hold.reset();
+
+    EXPECT_TRUE(result.finished);
+    const driver::Dialog* done = find_dialog(result, u"Done");
+    if (c.summary.empty()) {
+      EXPECT_EQ(done, nullptr);
+      ASSERT_FALSE(result.dialogs.empty());
+      EXPECT_EQ(result.dialogs.back().text, could_not_back_up(pair.keyed.name));
+    } else {
+      ASSERT_NE(done, nullptr);
+      EXPECT_EQ(done->text, c.summary);
+    }
+    const bool rewritten = c.duration.has_value();
+    EXPECT_EQ(read_bytes(addons / pair.keyed.name / "manifest.ini"),
+              rewritten ? pair.keyed.new_bytes : pair.keyed.old_bytes);
+    EXPECT_EQ(read_bytes(backups / pair.keyed.name / "manifest.ini"),
+              rewritten ? pair.keyed.old_bytes : earlier_backup);
+    EXPECT_EQ(read_bytes(addons / pair.asked.name / "manifest.ini"), pair.asked.new_bytes);
+    // No temporary file is left beside either.
+    EXPECT_EQ(test_support::list_names(addons / pair.keyed.name), std::vector<std::string>{"manifest.ini"});
+    EXPECT_EQ(test_support::list_names(backups / pair.keyed.name), std::vector<std::string>{"manifest.ini"});
+  }
+}
+
+// Hard links here: Wine makes no symbolic link of its own, and deletes the target of a host's one
+// where Windows deletes the link (the shared files test covers symbolic links where they exist).
+TEST(FileSystemFaults, NothingAtTheTemporaryNameIsWrittenThrough) {
+  driver::ProgramDriver program;
+  const fs::path addons = program.appdata() / "nvda" / "addons";
+  const fs::path backups = addons.parent_path() / "manifest backups";
+  const fs::path elsewhere = program.appdata() / "nvda" / "elsewhere";
+  const std::vector<Addon> linked = {addon("linked", 600), addon("linked backup", 600)};
+  const Addon blocked = addon("folder", 600);
+  lay_out(addons, {linked[0], linked[1], blocked});
+  const std::string other_text = "another file's own text\r\n";
+  fs::create_directories(elsewhere);
+  for (const Addon& one : linked) {
+    const fs::path folder = (one.name.ends_with("backup") ? backups : addons) / one.name;
+    fs::create_directories(folder);
+    test_support::write_bytes(elsewhere / one.name, other_text);
+    ASSERT_TRUE(CreateHardLinkW((folder / "manifest.ini.quillbrook-new").wstring().c_str(),
+                                (elsewhere / one.name).wstring().c_str(), nullptr));
+  }
+  fs::create_directories(addons / blocked.name / "manifest.ini.quillbrook-new");
+
+  const driver::RunResult result = program.run(yes_to_all);
+  const driver::Dialog* done = find_dialog(result, u"Done");
+  ASSERT_NE(done, nullptr);
+  EXPECT_EQ(done->text, summary(3, 0, 1, 2));
+  for (const Addon& one : linked) {
+    EXPECT_EQ(read_bytes(elsewhere / one.name), other_text) << one.name;
+    EXPECT_EQ(read_bytes(addons / one.name / "manifest.ini"), one.new_bytes) << one.name;
+    EXPECT_EQ(read_bytes(backups / one.name / "manifest.ini"), one.old_bytes) << one.name;
+    EXPECT_EQ(test_support::list_names(backups / one.name), std::vector<std::string>{"manifest.ini"}) << one.name;
+  }
+  // Not rewritten in place either: the folder takes new files, only the name is in the way.
+  EXPECT_EQ(read_bytes(addons / blocked.name / "manifest.ini"), blocked.old_bytes);
 }
 
 TEST(FileSystemFaults, AFullDiskLosesNoManifest) {
