@@ -202,7 +202,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   files::init_file_library();
   pattern::init_pattern_library();
   dialogs::init_dialogs();
-  pattern::compile_pattern(0, updater::MANIFEST_PATTERN, pattern::PATTERN_MULTILINE);
   const char* error = nullptr;
   int error_offset = 0;
   key_pattern =
