@@ -41,17 +41,13 @@ TEST_F(PatternTest, MatchPositionsAreTextPositionsAndChooseTheMatchesReplaced) {
   const Text text = u"\U0001F600ab\u20ACab";
   ASSERT_NE(compile_pattern(0, u"ab", 0), 0);
   ASSERT_EQ(examine_matches(0, text), 1);
-  std::vector<std::int32_t> positions;
-  while (next_match(0)) positions.push_back(get_match_position(0));
-  EXPECT_EQ(positions, (std::vector<std::int32_t>{2, 5}));
+  std::vector<std::int32_t> scanned, offered;
+  while (next_match(0)) scanned.push_back(get_match_position(0));
+  EXPECT_EQ(scanned, (std::vector<std::int32_t>{2, 5}));
   EXPECT_EQ(get_match_position(0), -1);
-  std::vector<std::int32_t> offered;
-  auto choose_last = [&](std::int32_t at) {
-    offered.push_back(at);
-    return at == 5;
-  };
-  EXPECT_EQ(replace_matches(0, text, u"-", choose_last), u"\U0001F600ab\u20AC-");
-  EXPECT_EQ(offered, positions);
+  auto last = [&](std::int32_t at) { return offered.push_back(at), at == 5; };
+  EXPECT_EQ(replace_matches(0, text, u"-", last), u"\U0001F600ab\u20AC-");
+  EXPECT_EQ(offered, scanned);
   ASSERT_NE(compile_pattern(0, u"x*", 0), 0);
   EXPECT_EQ(replace_matches(0, u"\U0001F600\u00E9", u"-", [](std::int32_t at) { return at != 2; }),
             u"-\U0001F600\u00E9-");
