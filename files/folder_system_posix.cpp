@@ -80,7 +80,9 @@ class DirectorySearch final : public FolderSearch {
   bool next_entry(FolderEntry& entry) override {
     while (dirent* item = readdir(dir_.get())) {
       // A name with a backslash could not be named again through a path, where the backslash
-      // separates components (and no Windows name holds one): such an entry is not listed at all.
+      // separates components, nor could one that is not UTF-8, which has no Text of its own (and no
+      // Windows name holds either): such an entry is not listed at all.
+      if (!runtime::is_valid_utf8(item->d_name)) continue;
       FolderEntry found{runtime::utf8_to_utf16(item->d_name)};
       if (found.name.find_first_of(NAME_BACKSLASHES) != Text::npos) continue;
       if (!matches_wildcard(found.name, pattern_)) continue;

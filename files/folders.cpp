@@ -1,5 +1,6 @@
 #include "files/folders.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,8 +18,13 @@ namespace {
 namespace fs = folder_system;
 
 // Paths handed to query_path_size and create_folder must fit this space once their trailing
-// separators are gone; a longer one would otherwise be answered for a prefix that names another path.
+// separators are gone: Windows would answer a longer one for a prefix that names another path. A
+// POSIX system takes or refuses every path whole.
+#ifdef _WIN32
 constexpr std::size_t PATH_SPACE = 260;
+#else
+constexpr std::size_t PATH_SPACE = SIZE_MAX;
+#endif
 constexpr std::int32_t LISTING_GROWTH_STEP = 16;
 
 struct FolderListing {

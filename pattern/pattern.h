@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,10 +43,17 @@ int next_match(ObjectNumber number);
 // Group `index` (1-based) of the current match; the empty Text when there is no current match, the
 // index is out of range, or the group did not take part.
 Text get_group_text(ObjectNumber number, std::int32_t index);
+// The position in the examined text, in Text units, where the current match starts; -1 when there
+// is no current match.
+std::int32_t get_match_position(ObjectNumber number);
 // The text with every match, left to right and without overlap, replaced by `replacement` taken
 // literally (no group references, no escapes). The empty Text for an empty number or absent text, and
 // when the engine stops with an error part-way, so that a partly replaced text is never handed out.
 Text replace_all(ObjectNumber number, TextView text, TextView replacement);
+// As replace_all, but only the matches for which `chooses` is true are replaced; the others stay as
+// they are. It is called for every match, left to right, with the Text position where it starts.
+Text replace_matches(ObjectNumber number, TextView text, TextView replacement,
+                     const std::function<bool(std::int32_t)>& chooses);
 // 0 when the last call of match_pattern, examine_matches, next_match or replace_all on the number
 // ended normally (a match or none); otherwise the engine's negative error code (its match or recursion
 // limit, a text too long for it, no memory), which those calls report as no match or an empty Text.

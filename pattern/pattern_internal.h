@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "runtime/object_table.h"
 #include "runtime/text.h"
@@ -23,5 +24,8 @@ void set_match_error(runtime::ObjectNumber number, int error);
 
 // Bytes of the UTF-8 sequence that starts with `lead` (1 for a byte that cannot start one).
 std::size_t utf8_sequence_length(unsigned char lead);
+
+// The number of Text units that the well-formed UTF-8 bytes convert to.
+std::size_t count_text_units(std::string_view utf8);
 
 }  // namespace pattern::detail

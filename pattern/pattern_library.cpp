@@ -34,6 +34,9 @@ struct PatternRecord {
   std::int32_t subject_length = 0;
   std::int32_t has_match = 0;
   std::int32_t match_error = 0;
+  // The Text position of a byte offset of the subject, last worked out for get_match_position.
+  std::int32_t counted_bytes = 0;
+  std::int32_t counted_units = 0;
 
   bool is_live() const { return compiled != nullptr; }
 };
@@ -70,6 +73,16 @@ void set_match_error(ObjectNumber number, int error) {
 
 std::size_t utf8_sequence_length(unsigned char lead) {
   return std::max<std::size_t>(1, runtime::utf8_sequence_length(lead));
+}
+
+std::size_t count_text_units(std::string_view utf8) {
+  // One unit per character, two for the four-byte ones (a surrogate pair).
+  std::size_t units = 0;
+  for (char byte : utf8) {
+    const auto b = static_cast<unsigned char>(byte);
+    units += (b & 0xC0) != 0x80 ? (b >= 0xF0 ? 2 : 1) : 0;
+  }
+  return units;
 }
 
 }  // namespace detail
@@ -149,6 +162,8 @@ int examine_matches(ObjectNumber number, TextView text) {
   record->subject_length = 0;
   record->has_match = 0;
   record->match_error = 0;
+  record->counted_bytes = 0;
+  record->counted_units = 0;
   try {
     if (record->offsets.empty()) record->offsets.assign(3 * (static_cast<std::size_t>(record->group_count) + 1), 0);
     const std::string& utf8 = detail::converted_text(number, text);
@@ -209,6 +224,19 @@ Text get_group_text(ObjectNumber number, std::int32_t index) {
   if (!record || !record->has_match || index < 1 || index > record->group_count) return {};
   const auto at = static_cast<std::size_t>(index) * 2;
   return utf8_range_to_text(record->subject, record->offsets[at], record->offsets[at + 1]);
+}
+
+std::int32_t get_match_position(ObjectNumber number) {
+  PatternRecord* record = get_pattern(number);
+  if (!record || !record->has_match) return -1;
+  const int start = record->offsets[0];
+  // A scan moves left to right, so counting on from the last answer keeps a whole scan linear.
+  if (start < record->counted_bytes) record->counted_bytes = record->counted_units = 0;
+  const std::string_view counted(record->subject.data() + record->counted_bytes,
+                                 static_cast<std::size_t>(start - record->counted_bytes));
+  record->counted_units += static_cast<std::int32_t>(detail::count_text_units(counted));
+  record->counted_bytes = start;
+  return record->counted_units;
 }
 
 std::string to_utf8(TextView text) { return runtime::utf16_to_utf8(text); }

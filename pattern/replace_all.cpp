@@ -19,11 +19,16 @@ constexpr std::size_t INITIAL_OUTPUT_CAPACITY = 4000;
 }  // namespace
 
 Text replace_all(ObjectNumber number, TextView text, TextView replacement) {
+  return replace_matches(number, text, replacement, [](std::int32_t) { return true; });
+}
+
+Text replace_matches(ObjectNumber number, TextView text, TextView replacement,
+                     const std::function<bool(std::int32_t)>& chooses) {
   if (runtime::is_absent(text)) return {};
   const pcre* compiled = detail::compiled_pattern(number);
   if (!compiled) return {};
   try {
-    const std::string& subject = detail::converted_text(number, text);
+    const std::string_view subject = detail::converted_text(number, text);
     const std::string literal = to_utf8(replacement);
     if (subject.size() > INT_MAX) {
       detail::set_match_error(number, PCRE_ERROR_BADLENGTH);
@@ -36,6 +41,13 @@ Text replace_all(ObjectNumber number, TextView text, TextView replacement) {
     output.reserve(std::max(INITIAL_OUTPUT_CAPACITY, subject.size() + subject.size() / 8));
     int offsets[REPLACE_OFFSETS_SIZE];
     int position = 0;
+    std::size_t units = 0;  // the Text position of the bytes copied or replaced so far
+    auto take = [&](int from, int to, bool copied) {
+      const std::string_view bytes =
+          subject.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
+      if (copied) output.append(bytes);
+      units += detail::count_text_units(bytes);
+    };
     for (;;) {
       int result = pcre_exec(compiled, nullptr, subject.data(), length, position, PCRE_NO_UTF8_CHECK, offsets,
                              REPLACE_OFFSETS_SIZE);
@@ -48,8 +60,10 @@ Text replace_all(ObjectNumber number, TextView text, TextView replacement) {
       }
       const int start = offsets[0];
       const int end = offsets[1];
-      output.append(subject, static_cast<std::size_t>(position), static_cast<std::size_t>(start - position));
-      output.append(literal);
+      take(position, start, true);
+      const bool replaced = chooses(static_cast<std::int32_t>(units));
+      if (replaced) output.append(literal);
+      take(start, end, !replaced);
       if (end > start) {
         position = end;
         continue;
@@ -61,10 +75,10 @@ Text replace_all(ObjectNumber number, TextView text, TextView replacement) {
       // An empty match is replaced once; the character after it is kept and the search moves past it.
       const int step = std::min(
           length - start, static_cast<int>(detail::utf8_sequence_length(static_cast<unsigned char>(subject[start]))));
-      output.append(subject, static_cast<std::size_t>(start), static_cast<std::size_t>(step));
+      take(start, start + step, true);
       position = start + step;
     }
-    output.append(subject, static_cast<std::size_t>(position));
+    output.append(subject.substr(static_cast<std::size_t>(position)));
     detail::set_match_error(number, 0);
     return runtime::utf8_to_utf16(output);
   } catch (const std::bad_alloc&) {

@@ -19,6 +19,7 @@ namespace {
 
 constexpr TextView BACKUP_ROOT = u"../manifest backups";
 constexpr TextView BACKUP_PREFIX = u"../manifest backups/";
+constexpr runtime::ObjectNumber KEY_PATTERN = 0;
 
 // Where the folder takes no temporary file, the manifest is written over in place; when that fails,
 // its old bytes (the backup's) go back. False when the new text is not in place.
@@ -61,7 +62,7 @@ Text make_new_manifest_text(RunState& state, TextView manifest_path) {
   const Text text = runtime::utf8_to_utf16(*bytes);
   state.manifest_bytes = std::move(*bytes);
 
-  ManifestDecision decision = decide_manifest_text(text, state.version_text, [&] {
+  ManifestDecision decision = decide_manifest_text(KEY_PATTERN, text, state.version_text, [&] {
     Text question = u"Last tested version key not found in " + Text(manifest_path) + u". Add it?";
     return is_yes_to_adding_key(dialogs::show_message_box(u"Warning", question, FLAGS_ADD_KEY));
   });

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <vector>
@@ -10,6 +11,7 @@
 namespace updater {
 
 using runtime::are_texts_equal;
+using runtime::ObjectNumber;
 
 namespace {
 
@@ -39,6 +41,36 @@ std::size_t skip_blanks(TextView text, std::size_t at, std::size_t end) {
 }
 
 bool is_digit(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool is_quote(char16_t c) { return c == u'"' || c == u'\''; }
+
+// Tells, for positions asked about in ascending order, whether they lie inside a value opened by
+// """ or ''' and not closed yet. Each quote is looked for once, so a walk over a whole text stays
+// linear.
+class TripleQuotedValues {
+ public:
+  explicit TripleQuotedValues(TextView text)
+      : text_(text), next_double_(text.find(DOUBLE)), next_single_(text.find(SINGLE)) {}
+
+  bool contains(std::size_t position) {
+    for (;;) {
+      const std::size_t next = open_quote_.empty()     ? std::min(next_double_, next_single_)
+                               : open_quote_ == DOUBLE ? next_double_
+                                                       : next_single_;
+      if (next == TextView::npos || next + 3 > position) return !open_quote_.empty();
+      open_quote_ = open_quote_.empty() ? (next == next_double_ ? DOUBLE : SINGLE) : TextView();
+      // A quote that starts before the end of the one just taken lies in a value or overlaps it.
+      if (next_double_ != TextView::npos && next_double_ < next + 3) next_double_ = text_.find(DOUBLE, next + 3);
+      if (next_single_ != TextView::npos && next_single_ < next + 3) next_single_ = text_.find(SINGLE, next + 3);
+    }
+  }
+
+ private:
+  static constexpr TextView DOUBLE = u"\"\"\"";
+  static constexpr TextView SINGLE = u"'''";
+  TextView text_;
+  TextView open_quote_;  // of the value open at the last position asked about
+  std::size_t next_double_, next_single_;
+};
 
 // Year, major and minor (0 when missing) of a version in the form four digits, a full stop and one
 // digit, optionally a full stop and one more digit.
@@ -63,12 +95,22 @@ std::optional<VersionNumbers> read_minimum_line(TextView line) {
   at = skip_blanks(line, at + MINIMUM_KEY.size(), line.size());
   if (at == line.size() || line[at] != u'=') return std::nullopt;
   at = skip_blanks(line, at + 1, line.size());
-  if (at < line.size() && line[at] == u'"') ++at;
+  bool quoted = false;
+  auto skip_quote = [&] {
+    if (at < line.size() && is_quote(line[at])) {
+      ++at;
+      quoted = true;
+    }
+  };
+  skip_quote();
   const std::size_t value = at;
   while (at < line.size() && (is_digit(line[at]) || line[at] == u'.')) ++at;
   TextView number = line.substr(value, at - value);
-  if (at < line.size() && line[at] == u'"') ++at;
-  if (skip_blanks(line, at, line.size()) != line.size()) return std::nullopt;
+  skip_quote();
+  at = skip_blanks(line, at, line.size());
+  // After an unquoted value the loader reads a "#" as the start of a comment.
+  if (!quoted && at < line.size() && line[at] == u'#') at = line.size();
+  if (at != line.size()) return std::nullopt;
   if (number == u"0") return VersionNumbers{0, 0, 0};
   return read_version(number);
 }
@@ -93,7 +135,9 @@ bool has_minimum_above(TextView text, TextView version) {
 
 bool has_key_line(TextView text) {
   bool found = false;
+  TripleQuotedValues values(text);
   for_each_line(text, [&](std::size_t start, std::size_t end) {
+    if (values.contains(start)) return true;
     std::size_t at = skip_blanks(text, start, end);
     if (text.substr(at, end - at).starts_with(KEY)) {
       at = skip_blanks(text, at + KEY.size(), end);
@@ -106,30 +150,12 @@ bool has_key_line(TextView text) {
 
 std::size_t find_first_section_line(TextView text) {
   std::size_t section = text.size();
-  TextView open_quote;  // the triple quote of a value that runs over several lines
+  TripleQuotedValues values(text);
   for_each_line(text, [&](std::size_t start, std::size_t end) {
-    if (open_quote.empty() && skip_blanks(text, start, end) < end && text[skip_blanks(text, start, end)] == u'[') {
-      section = start;
-      return false;
-    }
-    // Follow the triple quotes on this line to know whether the next line starts inside a value.
-    TextView line = text.substr(start, end - start);
-    std::size_t at = 0;
-    for (;;) {
-      if (!open_quote.empty()) {
-        std::size_t close = line.find(open_quote, at);
-        if (close == TextView::npos) break;
-        at = close + 3;
-        open_quote = {};
-      } else {
-        std::size_t double_quotes = line.find(u"\"\"\"", at), single_quotes = line.find(u"'''", at);
-        std::size_t open = std::min(double_quotes, single_quotes);
-        if (open == TextView::npos) break;
-        open_quote = open == double_quotes ? TextView(u"\"\"\"") : TextView(u"'''");
-        at = open + 3;
-      }
-    }
-    return true;
+    const std::size_t at = skip_blanks(text, start, end);
+    if (at == end || text[at] != u'[' || values.contains(start)) return true;
+    section = start;
+    return false;
   });
   return section;
 }
@@ -139,23 +165,37 @@ namespace {
 ManifestDecision rewritten(Text text) { return {ManifestOutcome::REWRITTEN, std::move(text)}; }
 ManifestDecision left_alone(ManifestOutcome outcome) { return {outcome, Text()}; }
 
-// The rules over a manifest's text after its byte-order mark.
-ManifestDecision decide_text_after_mark(TextView text, TextView version, const std::function<bool()>& add_key) {
+// The rules over a manifest's text after its byte-order mark, with the key pattern compiled.
+ManifestDecision decide_text_after_mark(ObjectNumber key_pattern, TextView text, TextView version,
+                                        const std::function<bool()>& add_key) {
   // The engine may stop part-way (its match limit) at any of its searches; a manifest is then left
   // alone rather than written with some key lines replaced and others not.
-  auto engine_failed = [] { return pattern::get_match_error(0) != 0; };
-  const int matched = pattern::match_pattern(0, text);
+  auto engine_failed = [&] { return pattern::get_match_error(key_pattern) != 0; };
+  const int matched = pattern::match_pattern(key_pattern, text);
   if (engine_failed()) return left_alone(ManifestOutcome::FAILED);
   if (matched) {
-    std::int32_t count = pattern::count_pattern_groups(0);
-    std::vector<Text> groups(static_cast<std::size_t>(count));
-    if (groups.empty() || !pattern::examine_matches(0, text) || !pattern::next_match(0))
-      return left_alone(ManifestOutcome::FAILED);
-    for (std::int32_t i = 1; i <= count; ++i) groups[static_cast<std::size_t>(i - 1)] = pattern::get_group_text(0, i);
-    Text replacement = groups.front() + Text(version) + groups.back();
-    Text replaced = pattern::replace_all(0, text, replacement);
+    // A key line inside a triple-quoted value is part of that value's text, not a key to the screen
+    // reader: the first key line outside such values is the model for every other one.
+    if (!pattern::examine_matches(key_pattern, text)) return left_alone(ManifestOutcome::FAILED);
+    TripleQuotedValues values(text);
+    bool outside = false;
+    while (!outside && pattern::next_match(key_pattern))
+      outside = !values.contains(static_cast<std::size_t>(pattern::get_match_position(key_pattern)));
     if (engine_failed()) return left_alone(ManifestOutcome::FAILED);
-    return rewritten(std::move(replaced));
+    if (outside) {
+      std::int32_t count = pattern::count_pattern_groups(key_pattern);
+      std::vector<Text> groups(static_cast<std::size_t>(count));
+      if (groups.empty()) return left_alone(ManifestOutcome::FAILED);
+      for (std::int32_t i = 1; i <= count; ++i)
+        groups[static_cast<std::size_t>(i - 1)] = pattern::get_group_text(key_pattern, i);
+      Text replacement = groups.front() + Text(version) + groups.back();
+      TripleQuotedValues replaced_values(text);
+      Text replaced = pattern::replace_matches(key_pattern, text, replacement, [&](std::int32_t start) {
+        return !replaced_values.contains(static_cast<std::size_t>(start));
+      });
+      if (engine_failed()) return left_alone(ManifestOutcome::FAILED);
+      return rewritten(std::move(replaced));
+    }
   }
 
   // A key line whose value the pattern cannot read is not replaced by a second key.
@@ -193,14 +233,17 @@ bool is_too_long_to_write(const Text& text) {
 
 }  // namespace
 
-ManifestDecision decide_manifest_text(TextView text, TextView version, const std::function<bool()>& add_key) {
-  if (are_texts_equal(text, u"")) return left_alone(ManifestOutcome::SKIPPED);
+ManifestDecision decide_manifest_text(ObjectNumber key_pattern, TextView text, TextView version,
+                                      const std::function<bool()>& add_key) {
+  // The rules read the text after a byte-order mark, which stays in front of the new text.
+  const bool has_mark = !text.empty() && text[0] == BYTE_ORDER_MARK;
+  if (are_texts_equal(text.substr(has_mark ? 1 : 0), u"")) return left_alone(ManifestOutcome::SKIPPED);
   // The screen reader refuses an add-on whose minimum version is above its last tested version.
   if (has_minimum_above(text, version)) return left_alone(ManifestOutcome::SKIPPED);
 
-  // The rules read the text after a byte-order mark, which stays in front of the new text.
-  const bool has_mark = text[0] == BYTE_ORDER_MARK;
-  ManifestDecision decision = decide_text_after_mark(text.substr(has_mark ? 1 : 0), version, add_key);
+  if (!pattern::compile_pattern(key_pattern, MANIFEST_PATTERN, pattern::PATTERN_MULTILINE))
+    return left_alone(ManifestOutcome::FAILED);
+  ManifestDecision decision = decide_text_after_mark(key_pattern, text.substr(has_mark ? 1 : 0), version, add_key);
   if (decision.outcome != ManifestOutcome::REWRITTEN) return decision;
   if (has_mark) decision.new_text.insert(decision.new_text.begin(), BYTE_ORDER_MARK);
 

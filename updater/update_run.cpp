@@ -73,8 +73,6 @@ void run_update() {
 
   if (!is_confirmed(dialogs::show_message_box(u"Warning", CONFIRMATION, FLAGS_CONFIRM))) runtime::end_program();
 
-  pattern::compile_pattern(0, MANIFEST_PATTERN, pattern::PATTERN_MULTILINE);
-
   if (!files::start_folder_listing(0, files::get_current_folder(), u"*")) {
     dialogs::show_message_box(u"Error", u"No directories found", FLAGS_ERROR);
     runtime::end_program();

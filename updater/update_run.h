@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "runtime/object_table.h"
 #include "runtime/text.h"
 
 namespace updater {
@@ -74,9 +75,11 @@ struct ManifestDecision {
 };
 
 // The rules of one manifest, apart from its file: every key line set to `version` (valid), or, when
-// the text has no key line and `add_key` (asked only then) says yes, a key line added. The key pattern
-// must be compiled as pattern 0.
-ManifestDecision decide_manifest_text(TextView text, TextView version, const std::function<bool()>& add_key);
+// the text has no key line and `add_key` (asked only then) says yes, a key line added. A key line
+// inside a triple-quoted value is part of that value. Compiles the key pattern under the pattern
+// number `key_pattern`, in place of what it held; the pattern library must be started.
+ManifestDecision decide_manifest_text(runtime::ObjectNumber key_pattern, TextView text, TextView version,
+                                      const std::function<bool()>& add_key);
 
 // True for a version that the screen reader accepts and the key pattern reads back: four ASCII digits,
 // a full stop and one digit, optionally a full stop and one more digit. Every unit counts: a zero
@@ -84,12 +87,14 @@ ManifestDecision decide_manifest_text(TextView text, TextView version, const std
 bool is_valid_version(TextView version);
 
 // True when a line before the first section sets minimumNVDAVersion to a version (0, or year.major
-// with an optional .minor) above `version`, a valid version: the screen reader would refuse the
-// add-on once its last tested version is below its minimum.
+// with an optional .minor; in single or double quotes, or unquoted with an optional "#" comment after
+// it) above `version`, a valid version: the screen reader would refuse the add-on once its last tested
+// version is below its minimum.
 bool has_minimum_above(TextView text, TextView version);
 
-// True when a line of the text, after leading spaces and tabs (and a byte-order mark at the very
-// start), begins with the key followed by optional spaces or tabs and "=".
+// True when a line of the text that does not start inside a triple-quoted value, after leading spaces
+// and tabs (and a byte-order mark at the very start), begins with the key followed by optional spaces
+// or tabs and "=".
 bool has_key_line(TextView text);
 
 // The position of the first line that opens an INI section ("[" after spaces and tabs), outside

@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include "pattern_test_support.h"
 
@@ -33,6 +34,23 @@ TEST_F(PatternTest, ReplaceAllReplacesEveryMatchLiterally) {
     ASSERT_NE(compile_pattern(0, c.pattern, 0), 0);
     EXPECT_EQ(replace_all(0, c.text, c.replacement), c.expected);
   }
+}
+
+// A character above U+FFFF is two Text units, and each character one more.
+TEST_F(PatternTest, MatchPositionsAreTextPositionsAndChooseTheMatchesReplaced) {
+  const Text text = u"\U0001F600ab\u20ACab";
+  ASSERT_NE(compile_pattern(0, u"ab", 0), 0);
+  ASSERT_EQ(examine_matches(0, text), 1);
+  std::vector<std::int32_t> scanned, offered;
+  while (next_match(0)) scanned.push_back(get_match_position(0));
+  EXPECT_EQ(scanned, (std::vector<std::int32_t>{2, 5}));
+  EXPECT_EQ(get_match_position(0), -1);
+  auto last = [&](std::int32_t at) { return offered.push_back(at), at == 5; };
+  EXPECT_EQ(replace_matches(0, text, u"-", last), u"\U0001F600ab\u20AC-");
+  EXPECT_EQ(offered, scanned);
+  ASSERT_NE(compile_pattern(0, u"x*", 0), 0);
+  EXPECT_EQ(replace_matches(0, u"\U0001F600\u00E9", u"-", [](std::int32_t at) { return at != 2; }),
+            u"-\U0001F600\u00E9-");
 }
 
 TEST_F(PatternTest, ReplaceAllAbsentArguments) {

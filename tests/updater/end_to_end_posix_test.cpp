@@ -243,6 +243,34 @@ TEST(EndToEndPosix, ABackslashInTheConfigurationFolderIsPartOfItsName) {
       << runtime::utf16_to_utf8(note);
 }
 
+// Add-ons are named as the system lists them: a name that is not UTF-8 (no Windows name holds one) is
+// no add-on and stands for no other name, and no path is held to the Windows path space.
+TEST(EndToEndPosix, NamesAreTheSystemsOwnAndNotHeldToTheWindowsPathSpace) {
+  test_support::ScopedTempDir home;
+  fs::path config = home.path();
+  for (int i = 0; i < 4; ++i) config /= std::string(80, 'c');
+  const fs::path nvda = config / "nvda";
+  const std::string old = "lastTestedNVDAVersion = 2023.1\n";
+  const struct {
+    std::string name;
+    bool addon;
+  } cases[] = {{"\xFF", false}, {"\xFE", false}, {"\xEF\xBF\xBD", true}, {std::string(255, 'n'), true}};
+  for (const auto& c : cases) {
+    fs::create_directories(nvda / "addons" / c.name);
+    write_bytes(nvda / "addons" / c.name / "manifest.ini", old);
+  }
+  driver::ProgramDriver program(config);
+  auto result = program.run(yes_to_all);
+  EXPECT_TRUE(result.finished);
+  EXPECT_EQ(summary(result), u"2 manifests found, 0 skipped, 0 failed, 2 modified.");
+  for (const auto& c : cases) {
+    EXPECT_EQ(read_bytes(nvda / "addons" / c.name / "manifest.ini"),
+              c.addon ? "lastTestedNVDAVersion = 2036.1.1\n" : old)
+        << c.name.size();
+    EXPECT_EQ(fs::exists(nvda / "manifest backups" / c.name), c.addon) << c.name.size();
+  }
+}
+
 // Nobody can see the dialogs: each answers as the end of the input would, so the run ends at the
 // confirmation, without a signal and without waiting.
 TEST(EndToEndPosix, WithoutStandardOutputTheRunEndsAtTheConfirmation) {

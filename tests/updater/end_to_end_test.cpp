@@ -282,13 +282,11 @@ TEST_F(EndToEnd, ThreeNumbersAreReplacedByTwo) {
 TEST_F(EndToEnd, AppendedKeysFollowTheTextAfterItsLineEndsAreStripped) {
   add_addon("lflf", "name = x\n\n");
   add_addon("trailing", "name = x \t");
-  add_addon("bom only", "\xEF\xBB\xBF");
   RunResult result = program.run(Scripted{});
   expect_clean_exit(result);
   EXPECT_EQ(manifest("lflf"), "name = x\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
   EXPECT_EQ(manifest("trailing"), "name = x \t\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
-  EXPECT_EQ(manifest("bom only"), "\xEF\xBB\xBF\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
-  EXPECT_EQ(summary(result), counts(3, 0, 0, 3));
+  EXPECT_EQ(summary(result), counts(2, 0, 0, 2));
 }
 
 TEST_F(EndToEnd, ASecondRunReplacesTheBackupsButOneWithNothingToChangeKeepsThem) {
@@ -512,52 +510,22 @@ std::vector<int> version_numbers(const std::string& version) {
 }
 
 // What the rules give for one manifest answered Yes, worked out line by line: a minimum version above
-// the typed one before the first section leaves the manifest alone; every key line the pattern reads
-// takes the version between the first key line's prefix and suffix; without one, a key line it
-// cannot read leaves the manifest alone, and otherwise the key goes before the first section or after
-// the text.
+// the typed one before the first section leaves the manifest alone; every key line the pattern reads,
+// outside triple-quoted values, takes the version between the first such line's prefix and suffix;
+// without one, a key line it cannot read leaves the manifest alone, and otherwise the key goes before
+// the first section or after the text.
 std::string expected_rewrite(const std::string& old, const std::string& version) {
-  if (old.empty() || old.find('\0') != std::string::npos || !runtime::is_valid_utf8(old)) return old;
+  if (old.empty() || old == "\xEF\xBB\xBF" || old.find('\0') != std::string::npos || !runtime::is_valid_utf8(old))
+    return old;
   std::vector<std::string> lines;  // each with its line end
+  std::vector<bool> in_value;      // whether the line starts inside a triple-quoted value
+  std::string open_quote;
   for (std::size_t start = 0; start < old.size();) {
     std::size_t end = old.find('\n', start);
     end = end == std::string::npos ? old.size() : end + 1;
     lines.push_back(old.substr(start, end - start));
-    start = end;
-  }
-  static const std::regex section(R"(^[ \t]*\[)");
-  static const std::regex minimum(
-      R"re(^[ \t]*minimumNVDAVersion[ \t]*=[ \t]*"?(0|[0-9]{4}\.[0-9](\.[0-9])?)"?[ \t]*\r?\n?$)re");
-  for (const auto& line : lines) {
-    if (std::regex_search(line, section)) break;
-    std::smatch match;
-    if (std::regex_match(line, match, minimum) && version_numbers(match[1]) > version_numbers(version)) return old;
-  }
-  static const std::regex key_line(
-      R"(^([ \t\r\f\v]*lastTestedNVDAVersion[ \t\r\f\v]*=[ \t\r\f\v]*"?)[0-9]+\.[0-9]+(?:\.[0-9]+)?("?[ \t\r\f\v]*\n?)$)");
-  std::string prefix, suffix;
-  bool matched = false;
-  for (const auto& line : lines) {
-    std::smatch match;
-    if (!matched && std::regex_match(line, match, key_line)) {
-      prefix = match[1];
-      suffix = match[2];
-      matched = true;
-    }
-  }
-  if (matched) {
-    std::string out;
-    for (const auto& line : lines) out += std::regex_match(line, key_line) ? prefix + version + suffix : line;
-    return out;
-  }
-  static const std::regex unreadable_key(R"(^(\xEF\xBB\xBF)?[ \t]*lastTestedNVDAVersion[ \t]*=)");
-  for (const auto& line : lines)
-    if (std::regex_search(line, unreadable_key)) return old;
-  std::size_t offset = 0;
-  std::string open_quote;  // the triple quote of a value that runs over lines
-  for (const auto& line : lines) {
-    if (open_quote.empty() && std::regex_search(line, section))
-      return old.substr(0, offset) + "lastTestedNVDAVersion = " + version + "\r\n" + old.substr(offset);
+    in_value.push_back(!open_quote.empty());
+    const std::string& line = lines.back();
     for (std::size_t at = 0; at < line.size(); at += 3) {
       if (open_quote.empty()) {
         const std::size_t doubles = line.find("\"\"\"", at), singles = line.find("'''", at);
@@ -570,7 +538,51 @@ std::string expected_rewrite(const std::string& old, const std::string& version)
         open_quote.clear();
       }
     }
-    offset += line.size();
+    start = end;
+  }
+  static const std::regex section(R"(^[ \t]*\[)");
+  // Quoted, or unquoted and followed by a comment.
+  static const std::string loader_version = R"((0|[0-9]{4}\.[0-9](?:\.[0-9])?))";
+  static const std::regex minimum(R"(^[ \t]*minimumNVDAVersion[ \t]*=[ \t]*(?:["']?)" + loader_version +
+                                  R"(["']?[ \t]*\r?|)" + loader_version + R"([ \t]*#[^\n]*)\n?$)");
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (!in_value[i] && std::regex_search(lines[i], section)) break;
+    std::smatch match;
+    if (std::regex_match(lines[i], match, minimum) &&
+        version_numbers(match[1].matched ? match[1] : match[2]) > version_numbers(version))
+      return old;
+  }
+  static const std::regex key_line(
+      R"(^([ \t\r\f\v]*lastTestedNVDAVersion[ \t\r\f\v]*=[ \t\r\f\v]*"?)[0-9]+\.[0-9]+(?:\.[0-9]+)?("?[ \t\r\f\v]*\n?)$)");
+  auto is_key_line = [&](std::size_t i, std::smatch& match) {
+    return !in_value[i] && std::regex_match(lines[i], match, key_line);
+  };
+  std::string prefix, suffix;
+  bool matched = false;
+  for (std::size_t i = 0; i < lines.size() && !matched; ++i) {
+    std::smatch match;
+    if (is_key_line(i, match)) {
+      prefix = match[1];
+      suffix = match[2];
+      matched = true;
+    }
+  }
+  if (matched) {
+    std::string out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      std::smatch match;
+      out += is_key_line(i, match) ? prefix + version + suffix : lines[i];
+    }
+    return out;
+  }
+  static const std::regex unreadable_key(R"(^(\xEF\xBB\xBF)?[ \t]*lastTestedNVDAVersion[ \t]*=)");
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    if (!in_value[i] && std::regex_search(lines[i], unreadable_key)) return old;
+  std::size_t offset = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (!in_value[i] && std::regex_search(lines[i], section))
+      return old.substr(0, offset) + "lastTestedNVDAVersion = " + version + "\r\n" + old.substr(offset);
+    offset += lines[i].size();
   }
   std::string text = old;
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();

@@ -61,7 +61,10 @@ TEST(MinimumVersion, OnlyALoaderVersionAboveTheTypedOneBeforeAnySectionCounts) {
       {u"minimumNVDAVersion = None\n", false},
       {u"minimumNVDAVersion = 2040.10\n", false},
       {u"minimumNVDAVersion = 2040.1.1.1\n", false},
-      {u"minimumNVDAVersion = 2040.1 # later\n", false},
+      {u"minimumNVDAVersion = '2040.1'\n", true},
+      {u"minimumNVDAVersion = 2040.1 \t# needs the new API\n", true},
+      {u"minimumNVDAVersion = '2040.10'\n", false},
+      {u"minimumNVDAVersion = 2040.10 # later\n", false},
       {u"minimumNVDAVersion = 2040\n", false},
       {u"minimumnvdaversion = 2040.1\n", false},
       {u"x minimumNVDAVersion = 2040.1\n", false},
@@ -93,6 +96,7 @@ TEST(KeyLineWithoutMatch, FindsAKeyLineThePatternCannotRead) {
       {u"x lastTestedNVDAVersion = 2023.1", false},
       {u"lastTestedNVDAVersionX = 2023.1", false},
       {u"name = x\n\ufefflastTestedNVDAVersion = 1", false},
+      {u"description = \"\"\"one\nlastTestedNVDAVersion = 2023\n\"\"\"\n", false},
       {u"", false},
   };
   for (const auto& c : cases) EXPECT_EQ(has_key_line(c.text), c.has_key) << std::u16string_view(c.text).size();
@@ -124,7 +128,6 @@ TEST(SectionLine, FirstSectionOutsideTripleQuotedValues) {
 // "asked" says so, and answered with "yes".
 TEST(ManifestDecision, TheRulesGiveTheNewTextOrLeaveTheManifestAlone) {
   pattern::init_pattern_library();
-  ASSERT_NE(pattern::compile_pattern(0, updater::MANIFEST_PATTERN, pattern::PATTERN_MULTILINE), 0);
   constexpr auto REWRITTEN = ManifestOutcome::REWRITTEN, SKIPPED = ManifestOutcome::SKIPPED;
   struct Case {
     std::u16string_view text;
@@ -145,10 +148,19 @@ TEST(ManifestDecision, TheRulesGiveTheNewTextOrLeaveTheManifestAlone) {
        u"someKey = some value\r\nlastTestedNVDAVersion = 2036.1.1\r\n"},
       {u"a = 1\r[compat]\r", true, true, REWRITTEN, u"a = 1\r\nlastTestedNVDAVersion = 2036.1.1\r\n[compat]\r"},
       {u"\ufeff[compat]\n", true, true, REWRITTEN, u"\ufefflastTestedNVDAVersion = 2036.1.1\r\n[compat]\n"},
+      {u"\ufeff", false, false, SKIPPED, u""},
+      // A key line inside a triple-quoted value is part of the value.
+      {u"d = \"\"\"\nlastTestedNVDAVersion = 2023.1\n\"\"\"\n", true, true, REWRITTEN,
+       u"d = \"\"\"\nlastTestedNVDAVersion = 2023.1\n\"\"\"\r\nlastTestedNVDAVersion = 2036.1.1\r\n"},
+      {u"d = '''one\n lastTestedNVDAVersion = 2023.1'''\n", true, false, SKIPPED, u""},
+      {u"d = '''\n lastTestedNVDAVersion = \"2023.1\"\n'''\r\nlastTestedNVDAVersion = 2023.1\r\n", false, false,
+       REWRITTEN, u"d = '''\n lastTestedNVDAVersion = \"2023.1\"\n'''\r\nlastTestedNVDAVersion = 2036.1.1\r\n"},
+      {u"lastTestedNVDAVersion = 2023.1\nd = \"\"\"\nlastTestedNVDAVersion = 2023.1\n\"\"\"", false, false, REWRITTEN,
+       u"lastTestedNVDAVersion = 2036.1.1\nd = \"\"\"\nlastTestedNVDAVersion = 2023.1\n\"\"\""},
   };
   for (const auto& c : cases) {
     int questions = 0;
-    updater::ManifestDecision decision = updater::decide_manifest_text(c.text, u"2036.1.1", [&] {
+    updater::ManifestDecision decision = updater::decide_manifest_text(0, c.text, u"2036.1.1", [&] {
       ++questions;
       return c.yes;
     });
