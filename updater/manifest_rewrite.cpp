@@ -62,7 +62,8 @@ Text make_new_manifest_text(RunState& state, TextView manifest_path) {
   const Text text = runtime::utf8_to_utf16(*bytes);
   state.manifest_bytes = std::move(*bytes);
 
-  ManifestDecision decision = decide_manifest_text(KEY_PATTERN, text, state.version_text, [&] {
+  static const KeyPattern key_pattern(KEY_PATTERN);
+  ManifestDecision decision = decide_manifest_text(key_pattern, text, state.version_text, [&] {
     Text question = u"Last tested version key not found in " + Text(manifest_path) + u". Add it?";
     return is_yes_to_adding_key(dialogs::show_message_box(u"Warning", question, FLAGS_ADD_KEY));
   });

@@ -198,12 +198,15 @@ ManifestDecision decide_text_after_mark(ObjectNumber key_pattern, TextView text,
     }
   }
 
-  // A key line whose value the pattern cannot read is not replaced by a second key.
-  if (has_key_line(text) || !add_key()) return left_alone(ManifestOutcome::SKIPPED);
+  // A key line whose value the pattern cannot read is not replaced by a second key. Nor is a key added
+  // where it would land inside a triple-quoted value left open to the end of the text: no later run
+  // would find it, and each would add one more.
+  const std::size_t section = find_first_section_line(text);
+  const bool ends_in_value = section == text.size() && TripleQuotedValues(text).contains(text.size());
+  if (has_key_line(text) || ends_in_value || !add_key()) return left_alone(ManifestOutcome::SKIPPED);
 
   Text key_line = u"lastTestedNVDAVersion = " + Text(version) + u"\r\n";
   // A key after a section line would belong to that section, so it goes before the first one.
-  std::size_t section = find_first_section_line(text);
   if (section < text.size()) {
     // The key pattern reads a line only at the start of the text or after an LF: after a lone CR the
     // inserted line gets the LF that makes it a line of its own.
@@ -233,7 +236,10 @@ bool is_too_long_to_write(const Text& text) {
 
 }  // namespace
 
-ManifestDecision decide_manifest_text(ObjectNumber key_pattern, TextView text, TextView version,
+KeyPattern::KeyPattern(ObjectNumber number)
+    : number_(number), compiled_(pattern::compile_pattern(number, MANIFEST_PATTERN, pattern::PATTERN_MULTILINE) != 0) {}
+
+ManifestDecision decide_manifest_text(const KeyPattern& key_pattern, TextView text, TextView version,
                                       const std::function<bool()>& add_key) {
   // The rules read the text after a byte-order mark, which stays in front of the new text.
   const bool has_mark = !text.empty() && text[0] == BYTE_ORDER_MARK;
@@ -241,9 +247,9 @@ ManifestDecision decide_manifest_text(ObjectNumber key_pattern, TextView text, T
   // The screen reader refuses an add-on whose minimum version is above its last tested version.
   if (has_minimum_above(text, version)) return left_alone(ManifestOutcome::SKIPPED);
 
-  if (!pattern::compile_pattern(key_pattern, MANIFEST_PATTERN, pattern::PATTERN_MULTILINE))
-    return left_alone(ManifestOutcome::FAILED);
-  ManifestDecision decision = decide_text_after_mark(key_pattern, text.substr(has_mark ? 1 : 0), version, add_key);
+  if (!key_pattern.is_compiled()) return left_alone(ManifestOutcome::FAILED);
+  ManifestDecision decision =
+      decide_text_after_mark(key_pattern.number(), text.substr(has_mark ? 1 : 0), version, add_key);
   if (decision.outcome != ManifestOutcome::REWRITTEN) return decision;
   if (has_mark) decision.new_text.insert(decision.new_text.begin(), BYTE_ORDER_MARK);
 

@@ -74,11 +74,24 @@ struct ManifestDecision {
   Text new_text;  // set only when rewritten
 };
 
+// MANIFEST_PATTERN compiled under a number of the pattern library (which must be started), in place of
+// what the number held; the number is the holder's until the library ends. Made once and used for
+// every manifest, since a compile costs as much as the rest of a small manifest's rules.
+class KeyPattern {
+ public:
+  explicit KeyPattern(runtime::ObjectNumber number);
+  runtime::ObjectNumber number() const { return number_; }
+  bool is_compiled() const { return compiled_; }
+
+ private:
+  runtime::ObjectNumber number_;
+  bool compiled_;
+};
+
 // The rules of one manifest, apart from its file: every key line set to `version` (valid), or, when
 // the text has no key line and `add_key` (asked only then) says yes, a key line added. A key line
-// inside a triple-quoted value is part of that value. Compiles the key pattern under the pattern
-// number `key_pattern`, in place of what it held; the pattern library must be started.
-ManifestDecision decide_manifest_text(runtime::ObjectNumber key_pattern, TextView text, TextView version,
+// inside a triple-quoted value is part of that value.
+ManifestDecision decide_manifest_text(const KeyPattern& key_pattern, TextView text, TextView version,
                                       const std::function<bool()>& add_key);
 
 // True for a version that the screen reader accepts and the key pattern reads back: four ASCII digits,

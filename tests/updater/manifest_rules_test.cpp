@@ -128,6 +128,7 @@ TEST(SectionLine, FirstSectionOutsideTripleQuotedValues) {
 // "asked" says so, and answered with "yes".
 TEST(ManifestDecision, TheRulesGiveTheNewTextOrLeaveTheManifestAlone) {
   pattern::init_pattern_library();
+  const updater::KeyPattern key_pattern(0);
   constexpr auto REWRITTEN = ManifestOutcome::REWRITTEN, SKIPPED = ManifestOutcome::SKIPPED;
   struct Case {
     std::u16string_view text;
@@ -153,6 +154,7 @@ TEST(ManifestDecision, TheRulesGiveTheNewTextOrLeaveTheManifestAlone) {
       {u"d = \"\"\"\nlastTestedNVDAVersion = 2023.1\n\"\"\"\n", true, true, REWRITTEN,
        u"d = \"\"\"\nlastTestedNVDAVersion = 2023.1\n\"\"\"\r\nlastTestedNVDAVersion = 2036.1.1\r\n"},
       {u"d = '''one\n lastTestedNVDAVersion = 2023.1'''\n", true, false, SKIPPED, u""},
+      {u"d = \"\"\"never closed\nlastTestedNVDAVersion = 2023.1\n", false, false, SKIPPED, u""},
       {u"d = '''\n lastTestedNVDAVersion = \"2023.1\"\n'''\r\nlastTestedNVDAVersion = 2023.1\r\n", false, false,
        REWRITTEN, u"d = '''\n lastTestedNVDAVersion = \"2023.1\"\n'''\r\nlastTestedNVDAVersion = 2036.1.1\r\n"},
       {u"lastTestedNVDAVersion = 2023.1\nd = \"\"\"\nlastTestedNVDAVersion = 2023.1\n\"\"\"", false, false, REWRITTEN,
@@ -160,7 +162,7 @@ TEST(ManifestDecision, TheRulesGiveTheNewTextOrLeaveTheManifestAlone) {
   };
   for (const auto& c : cases) {
     int questions = 0;
-    updater::ManifestDecision decision = updater::decide_manifest_text(0, c.text, u"2036.1.1", [&] {
+    updater::ManifestDecision decision = updater::decide_manifest_text(key_pattern, c.text, u"2036.1.1", [&] {
       ++questions;
       return c.yes;
     });
