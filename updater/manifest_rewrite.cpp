@@ -23,15 +23,14 @@ constexpr runtime::ObjectNumber KEY_PATTERN = 0;
 
 // Where the folder takes no temporary file, the manifest is written over in place; when that fails,
 // its old bytes (the backup's) go back. False when the new text is not in place.
-bool rewrite_in_place(const RunState& state) {
-  if (!files::open_file_object(0, state.manifest_path, files::FILE_MODE_CREATE, files::ENCODING_UTF8)) return false;
-  bool written = files::write_file_text(0, state.new_manifest_text) != 0;
+bool rewrite_in_place(TextView path, TextView new_text, const std::string& old_bytes) {
+  if (!files::open_file_object(0, path, files::FILE_MODE_CREATE, files::ENCODING_UTF8)) return false;
+  bool written = files::write_file_text(0, new_text) != 0;
   if (files::close_file(0) && written) return true;
-  bool restored = files::open_file_object(0, state.manifest_path, files::FILE_MODE_CREATE, files::ENCODING_UTF8) &&
-                  files::write_file_text(0, runtime::utf8_to_utf16(state.manifest_bytes)) != 0;
+  bool restored = files::open_file_object(0, path, files::FILE_MODE_CREATE, files::ENCODING_UTF8) &&
+                  files::write_file_text(0, runtime::utf8_to_utf16(old_bytes)) != 0;
   restored = files::close_file(0) && restored;
-  if (!restored)
-    dialogs::show_message_box(u"Error", u"Could not restore " + state.manifest_path + u" from its backup", FLAGS_ERROR);
+  if (!restored) dialogs::show_message_box(u"Error", u"Could not restore " + Text(path) + u" from its backup", FLAGS_ERROR);
   return false;
 }
 
@@ -48,22 +47,50 @@ std::optional<std::string> read_manifest_bytes(TextView manifest_path) {
 
 }  // namespace
 
-Text make_new_manifest_text(RunState& state, TextView manifest_path) {
-  state.manifest_bytes.clear();
-  std::optional<std::string> bytes = read_manifest_bytes(manifest_path);
+const KeyPattern& the_key_pattern() {
+  static const KeyPattern key_pattern(KEY_PATTERN);
+  return key_pattern;
+}
+
+std::optional<Text> read_manifest_text(TextView path, std::string& bytes) {
+  bytes.clear();
+  std::optional<std::string> read = read_manifest_bytes(path);
   // A manifest that would not survive its conversion (invalid UTF-8, a zero byte) or that is too long
   // for a Text is refused.
-  bool lossless = bytes && bytes->size() <= static_cast<std::size_t>(MAX_MANIFEST_BYTES) &&
-                  bytes->find('\0') == std::string::npos && runtime::is_valid_utf8(*bytes);
-  if (!lossless) {
+  bool lossless = read && read->size() <= static_cast<std::size_t>(MAX_MANIFEST_BYTES) &&
+                  read->find('\0') == std::string::npos && runtime::is_valid_utf8(*read);
+  if (!lossless) return std::nullopt;
+  bytes = std::move(*read);
+  return runtime::utf8_to_utf16(bytes);
+}
+
+PutOutcome put_manifest(TextView path, TextView new_text, const std::string& old_bytes) {
+  // A rename would replace a read-only manifest as readily as any other.
+  if (!files::may_write_file(path)) return PutOutcome::FAILED;
+  // Another program (or the user, while a question was open or the backup was written) may have
+  // changed the manifest since it was read: its bytes are compared last, immediately before the
+  // rename, and a manifest that no longer holds them is left as that program made it.
+  switch (files::replace_file(path, runtime::utf16_to_utf8(new_text), path, old_bytes)) {
+    case files::FILE_REPLACED:
+    case files::FILE_REPLACED_UNFLUSHED:
+      return PutOutcome::PUT;
+    case files::FILE_CHANGED:
+      return PutOutcome::CHANGED;
+    case files::FOLDER_REFUSES_FILES:
+      if (read_manifest_bytes(path) != old_bytes) return PutOutcome::CHANGED;
+      return rewrite_in_place(path, new_text, old_bytes) ? PutOutcome::PUT : PutOutcome::FAILED;
+    default:
+      return PutOutcome::FAILED;
+  }
+}
+
+Text make_new_manifest_text(RunState& state, TextView manifest_path) {
+  const std::optional<Text> text = read_manifest_text(manifest_path, state.manifest_bytes);
+  if (!text) {
     ++state.failed_count;
     return Text();
   }
-  const Text text = runtime::utf8_to_utf16(*bytes);
-  state.manifest_bytes = std::move(*bytes);
-
-  static const KeyPattern key_pattern(KEY_PATTERN);
-  ManifestDecision decision = decide_manifest_text(key_pattern, text, state.version_text, [&] {
+  ManifestDecision decision = decide_manifest_text(the_key_pattern(), *text, state.version_text, [&] {
     Text question = u"Last tested version key not found in " + Text(manifest_path) + u". Add it?";
     return is_yes_to_adding_key(dialogs::show_message_box(u"Warning", question, FLAGS_ADD_KEY));
   });
@@ -89,20 +116,9 @@ void rewrite_found_manifest(RunState& state, TextView entry_name) {
     runtime::end_program();
   }
 
-  // A rename would replace a read-only manifest as readily as any other.
-  if (!files::may_write_file(state.manifest_path)) {
-    ++state.failed_count;
-    return;
-  }
-  // Another program (or the user, while a question was open or the backup was written) may have
-  // changed the manifest since it was read: its bytes are compared last, immediately before the
-  // rename, and a manifest that no longer holds them is left as that program made it.
-  const int replaced = files::replace_file(state.manifest_path, runtime::utf16_to_utf8(state.new_manifest_text),
-                                           state.manifest_path, state.manifest_bytes);
-  const bool modified = replaced == files::FILE_REPLACED || replaced == files::FILE_REPLACED_UNFLUSHED ||
-                        (replaced == files::FOLDER_REFUSES_FILES &&
-                         read_manifest_bytes(state.manifest_path) == state.manifest_bytes && rewrite_in_place(state));
-  ++(modified ? state.modified_count : state.failed_count);
+  ++(put_manifest(state.manifest_path, state.new_manifest_text, state.manifest_bytes) == PutOutcome::PUT
+         ? state.modified_count
+         : state.failed_count);
 }
 
 }  // namespace

@@ -165,37 +165,47 @@ namespace {
 ManifestDecision rewritten(Text text) { return {ManifestOutcome::REWRITTEN, std::move(text)}; }
 ManifestDecision left_alone(ManifestOutcome outcome) { return {outcome, Text()}; }
 
+enum class KeyLineSearch { FOUND, NONE, ENGINE_FAILED };
+
+// Places the key pattern's scan on the text's first key line outside triple-quoted values: a key line
+// inside one is part of that value's text, not a key to the screen reader.
+KeyLineSearch find_first_key_line(ObjectNumber key_pattern, TextView text) {
+  // The engine may stop part-way (its match limit) at any of its searches.
+  auto engine_failed = [&] { return pattern::get_match_error(key_pattern) != 0; };
+  const int matched = pattern::match_pattern(key_pattern, text);
+  if (engine_failed()) return KeyLineSearch::ENGINE_FAILED;
+  if (!matched) return KeyLineSearch::NONE;
+  if (!pattern::examine_matches(key_pattern, text)) return KeyLineSearch::ENGINE_FAILED;
+  TripleQuotedValues values(text);
+  bool outside = false;
+  while (!outside && pattern::next_match(key_pattern))
+    outside = !values.contains(static_cast<std::size_t>(pattern::get_match_position(key_pattern)));
+  if (engine_failed()) return KeyLineSearch::ENGINE_FAILED;
+  return outside ? KeyLineSearch::FOUND : KeyLineSearch::NONE;
+}
+
 // The rules over a manifest's text after its byte-order mark, with the key pattern compiled.
 ManifestDecision decide_text_after_mark(ObjectNumber key_pattern, TextView text, TextView version,
                                         const std::function<bool()>& add_key) {
-  // The engine may stop part-way (its match limit) at any of its searches; a manifest is then left
-  // alone rather than written with some key lines replaced and others not.
+  // A manifest whose search the engine gave up is left alone rather than written with some key lines
+  // replaced and others not.
   auto engine_failed = [&] { return pattern::get_match_error(key_pattern) != 0; };
-  const int matched = pattern::match_pattern(key_pattern, text);
-  if (engine_failed()) return left_alone(ManifestOutcome::FAILED);
-  if (matched) {
-    // A key line inside a triple-quoted value is part of that value's text, not a key to the screen
-    // reader: the first key line outside such values is the model for every other one.
-    if (!pattern::examine_matches(key_pattern, text)) return left_alone(ManifestOutcome::FAILED);
-    TripleQuotedValues values(text);
-    bool outside = false;
-    while (!outside && pattern::next_match(key_pattern))
-      outside = !values.contains(static_cast<std::size_t>(pattern::get_match_position(key_pattern)));
+  const KeyLineSearch search = find_first_key_line(key_pattern, text);
+  if (search == KeyLineSearch::ENGINE_FAILED) return left_alone(ManifestOutcome::FAILED);
+  if (search == KeyLineSearch::FOUND) {
+    // The first key line is the model for every other one.
+    std::int32_t count = pattern::count_pattern_groups(key_pattern);
+    std::vector<Text> groups(static_cast<std::size_t>(count));
+    if (groups.empty()) return left_alone(ManifestOutcome::FAILED);
+    for (std::int32_t i = 1; i <= count; ++i)
+      groups[static_cast<std::size_t>(i - 1)] = pattern::get_group_text(key_pattern, i);
+    Text replacement = groups.front() + Text(version) + groups.back();
+    TripleQuotedValues replaced_values(text);
+    Text replaced = pattern::replace_matches(key_pattern, text, replacement, [&](std::int32_t start) {
+      return !replaced_values.contains(static_cast<std::size_t>(start));
+    });
     if (engine_failed()) return left_alone(ManifestOutcome::FAILED);
-    if (outside) {
-      std::int32_t count = pattern::count_pattern_groups(key_pattern);
-      std::vector<Text> groups(static_cast<std::size_t>(count));
-      if (groups.empty()) return left_alone(ManifestOutcome::FAILED);
-      for (std::int32_t i = 1; i <= count; ++i)
-        groups[static_cast<std::size_t>(i - 1)] = pattern::get_group_text(key_pattern, i);
-      Text replacement = groups.front() + Text(version) + groups.back();
-      TripleQuotedValues replaced_values(text);
-      Text replaced = pattern::replace_matches(key_pattern, text, replacement, [&](std::int32_t start) {
-        return !replaced_values.contains(static_cast<std::size_t>(start));
-      });
-      if (engine_failed()) return left_alone(ManifestOutcome::FAILED);
-      return rewritten(std::move(replaced));
-    }
+    return rewritten(std::move(replaced));
   }
 
   // A key line whose value the pattern cannot read is not replaced by a second key. Nor is a key added
@@ -257,6 +267,15 @@ ManifestDecision decide_manifest_text(const KeyPattern& key_pattern, TextView te
   if (decision.new_text == text) return left_alone(ManifestOutcome::SKIPPED);
   if (is_too_long_to_write(decision.new_text)) return left_alone(ManifestOutcome::FAILED);
   return decision;
+}
+
+std::optional<Text> read_key_version(const KeyPattern& key_pattern, TextView text) {
+  if (!text.empty() && text[0] == BYTE_ORDER_MARK) text.remove_prefix(1);
+  const ObjectNumber number = key_pattern.number();
+  if (!key_pattern.is_compiled() || find_first_key_line(number, text) != KeyLineSearch::FOUND) return std::nullopt;
+  Text version = pattern::get_group_text(number, 2) + u"." + pattern::get_group_text(number, 3);
+  if (Text minor = pattern::get_group_text(number, 4); !minor.empty()) version += u"." + minor;
+  return version;
 }
 
 }  // namespace updater

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "runtime/object_table.h"
@@ -63,6 +64,16 @@ void update_addon_manifest(RunState& state, TextView entry_name);
 bool is_confirmed(std::int32_t answer);
 bool is_yes_to_adding_key(std::int32_t answer);
 
+// The text of a manifest that the rules accept: read whole, valid UTF-8 without a zero byte, and not
+// too large; its bytes go into `bytes`. Nothing for any other.
+std::optional<Text> read_manifest_text(TextView path, std::string& bytes);
+
+// Puts `new_text` in place of the manifest at `path` while it still holds `old_bytes`: through the
+// crash-safe replace, or, in a folder that takes no new file, written in place with the old bytes
+// put back when that fails. A read-only manifest is not replaced.
+enum class PutOutcome { PUT, CHANGED, FAILED };
+PutOutcome put_manifest(TextView path, TextView new_text, const std::string& old_bytes);
+
 // The manifest's new text, or the empty Text when it is to be left alone (counted here as skipped or
 // failed). Keeps the bytes read in the run state's manifest_bytes.
 Text make_new_manifest_text(RunState& state, TextView manifest_path);
@@ -88,11 +99,18 @@ class KeyPattern {
   bool compiled_;
 };
 
+// The key pattern, compiled under pattern number 0 at its first use.
+const KeyPattern& the_key_pattern();
+
 // The rules of one manifest, apart from its file: every key line set to `version` (valid), or, when
 // the text has no key line and `add_key` (asked only then) says yes, a key line added. A key line
 // inside a triple-quoted value is part of that value.
 ManifestDecision decide_manifest_text(const KeyPattern& key_pattern, TextView text, TextView version,
                                       const std::function<bool()>& add_key);
+
+// The version of the text's first key line outside triple-quoted values, as the key pattern reads it
+// (year.major, and .minor where the line has one); nothing without such a line.
+std::optional<Text> read_key_version(const KeyPattern& key_pattern, TextView text);
 
 // True for a version that the screen reader accepts and the key pattern reads back: four ASCII digits,
 // a full stop and one digit, optionally a full stop and one more digit. Every unit counts: a zero
