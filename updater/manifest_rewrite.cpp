@@ -30,7 +30,8 @@ bool rewrite_in_place(TextView path, TextView new_text, const std::string& old_b
   bool restored = files::open_file_object(0, path, files::FILE_MODE_CREATE, files::ENCODING_UTF8) &&
                   files::write_file_text(0, runtime::utf8_to_utf16(old_bytes)) != 0;
   restored = files::close_file(0) && restored;
-  if (!restored) dialogs::show_message_box(u"Error", u"Could not restore " + Text(path) + u" from its backup", FLAGS_ERROR);
+  if (!restored)
+    dialogs::show_message_box(u"Error", u"Could not restore " + Text(path) + u" from its backup", FLAGS_ERROR);
   return false;
 }
 

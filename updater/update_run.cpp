@@ -20,7 +20,7 @@ constexpr TextView CONFIRMATION =
     u"This will modify all manifest.ini files found in the addons folder. They will be backed up in the manifest "
     u"backups folder. Are you sure you want to proceed?";
 constexpr TextView BACKUP_NOTE_AFTER_FOLDER =
-    u"manifest backups. If you wish to restore the old manifests, copy all directories inside the backup folder and "
+    u". If you wish to restore the old manifests, copy all directories inside the backup folder and "
     u"paste them in addons folder and confirm replace.";
 
 bool is_empty(TextView text) { return are_texts_equal(text, u"") != 0; }
@@ -47,29 +47,43 @@ Text ask_version() {
 
 bool is_confirmed(std::int32_t answer) { return answer == dialogs::BUTTON_YES; }
 
-void run_update() {
+void start_run() {
   files::init_file_library();
   pattern::init_pattern_library();
   dialogs::init_dialogs();
 
-  // Two runs at once would each rewrite manifests from what they read before the other wrote.
+  // Two runs at once would each write manifests from what they read before the other wrote.
   if (is_another_instance_running()) {
     dialogs::show_message_box(u"Error", u"Quillbrook is already running.", FLAGS_ERROR);
     runtime::end_program();
   }
+}
 
-  RunState state;
-  state.addons_folder = files::get_user_folder(files::USER_FOLDER_APPDATA) + u"nvda\\addons\\";
-  if (files::query_path_size(state.addons_folder) != files::PATH_IS_FOLDER) {
-    state.addons_folder = dialogs::choose_folder(u"NVDA addon directory", u"");
-    if (is_empty(state.addons_folder)) runtime::end_program();
+Text settle_addons_folder() {
+  Text folder = files::get_user_folder(files::USER_FOLDER_APPDATA) + u"nvda\\addons\\";
+  if (files::query_path_size(folder) != files::PATH_IS_FOLDER) {
+    folder = dialogs::choose_folder(u"NVDA addon directory", u"");
+    if (is_empty(folder)) runtime::end_program();
   }
-
-  // Every path below is relative to the add-ons folder, so the run must not go on anywhere else.
-  if (!files::set_current_folder(state.addons_folder)) {
-    dialogs::show_message_box(u"Error", u"Could not open the folder " + state.addons_folder, FLAGS_ERROR);
+  // Every path of a run is relative to the add-ons folder, so the run must not go on anywhere else.
+  if (!files::set_current_folder(folder)) {
+    dialogs::show_message_box(u"Error", u"Could not open the folder " + folder, FLAGS_ERROR);
     runtime::end_program();
   }
+  return folder;
+}
+
+Text backup_folder_text(const Text& addons_folder) {
+  files::set_current_folder(addons_folder + u"..\\");
+  Text folder = files::get_current_folder() + u"manifest backups";
+  files::set_current_folder(addons_folder);
+  return folder;
+}
+
+void run_update() {
+  start_run();
+  RunState state;
+  state.addons_folder = settle_addons_folder();
 
   if (!is_confirmed(dialogs::show_message_box(u"Warning", CONFIRMATION, FLAGS_CONFIRM))) runtime::end_program();
 
@@ -95,10 +109,9 @@ void run_update() {
           format_integer(state.failed_count) + u" failed, " + format_integer(state.modified_count) + u" modified.",
       FLAGS_INFORMATION);
 
-  files::set_current_folder(state.addons_folder + u"..\\");
   dialogs::show_message_box(u"Info",
-                            u"Backups of the old manifests have been placed in " + files::get_current_folder() +
-                                Text(BACKUP_NOTE_AFTER_FOLDER),
+                            u"Backups of the old manifests have been placed in " +
+                                backup_folder_text(state.addons_folder) + Text(BACKUP_NOTE_AFTER_FOLDER),
                             FLAGS_INFORMATION);
   runtime::end_program();
 }

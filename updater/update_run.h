@@ -28,6 +28,7 @@ inline constexpr char16_t MANIFEST_PATTERN[] =
 inline constexpr std::uint32_t FLAGS_CONFIRM = 308;  // Yes and No, warning icon, No is the default button
 inline constexpr std::uint32_t FLAGS_ADD_KEY = 52;   // Yes and No, warning icon, Yes is the default button
 inline constexpr std::uint32_t FLAGS_ERROR = 16;
+inline constexpr std::uint32_t FLAGS_WARNING = 48;
 inline constexpr std::uint32_t FLAGS_INFORMATION = 64;
 
 // The largest manifest, in bytes, that is read: its text and its UTF-8 form must both fit the signed
@@ -48,9 +49,24 @@ struct RunState {
   std::int32_t modified_count = 0;
 };
 
+// The start of either program: the libraries, then the one-run claim; a second run is told that the
+// first is running, and ends.
+void start_run();
+// Makes the add-ons folder current and returns it, with a closing separator: the one below the roaming
+// application data, else the one the user chooses. Ends the program when none is chosen or the folder
+// cannot be opened.
+Text settle_addons_folder();
+// The backup folder beside the add-ons folder, as a full path for the user to read (no closing
+// separator). The add-ons folder is current again afterwards.
+Text backup_folder_text(const Text& addons_folder);
+
 // The whole program: settles the add-ons folder, confirms, asks for the version, rewrites every
 // add-on's manifest and reports. Ends the process with exit code 0 on every path.
 [[noreturn]] void run_update();
+
+// The way back: puts the manifests saved in the backup folder back where the manifest is still
+// exactly what an update run made of its backup, and reports. Ends the process with exit code 0.
+[[noreturn]] void run_restore();
 
 // The work on one add-on folder (a name in the current folder): finds, rewrites and backs up its
 // manifest and counts the outcome. Ends the process when the backup copy fails. A crash at any moment

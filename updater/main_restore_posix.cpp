@@ -1,0 +1,3 @@
+#include "updater/update_run.h"
+
+int main() { updater::run_restore(); }

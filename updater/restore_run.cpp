@@ -1,0 +1,152 @@
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dialogs/dialogs.h"
+#include "files/folders.h"
+#include "runtime/program_end.h"
+#include "runtime/text_functions.h"
+#include "updater/update_run.h"
+
+// The way back after an update run: each backup goes back over its manifest where that manifest is
+// still exactly what the run made of the backup. What replaces it can be made again from the backup
+// and the version, so nothing is lost; a manifest changed in any other way (an add-on updated since)
+// is left as it is.
+namespace updater {
+
+using runtime::format_integer;
+
+namespace {
+
+constexpr TextView BACKUP_ROOT = u"../manifest backups";
+constexpr TextView BACKUP_PREFIX = u"../manifest backups/";
+
+constexpr TextView CONFIRMATION =
+    u"This will put the manifests saved in the manifest backups folder back into the addons folder. A manifest that "
+    u"has changed in any other way since its backup was made is left as it is. Are you sure you want to proceed?";
+
+enum class RestoreOutcome { RESTORED, UNCHANGED, CHANGED_SINCE, NOT_INSTALLED, FAILED };
+
+struct RestoreCounts {
+  std::int32_t found = 0, restored = 0, unchanged = 0, changed = 0, missing = 0, failed = 0;
+  std::vector<Text> changed_names;
+};
+
+bool holds_manifest(const Text& folder_path) {
+  return files::query_path_size(folder_path + u"/manifest.ini") >= 0;
+}
+
+RestoreOutcome restore_manifest(const Text& name) {
+  const Text manifest_path = name + u"/manifest.ini";
+  if (files::query_path_size(name) != files::PATH_IS_FOLDER || files::query_path_size(manifest_path) < 0)
+    return RestoreOutcome::NOT_INSTALLED;
+  std::string backup_bytes, manifest_bytes;
+  const std::optional<Text> backup = read_manifest_text(Text(BACKUP_PREFIX) + manifest_path, backup_bytes);
+  const std::optional<Text> manifest = read_manifest_text(manifest_path, manifest_bytes);
+  if (!backup || !manifest) return RestoreOutcome::FAILED;
+  if (manifest_bytes == backup_bytes) return RestoreOutcome::UNCHANGED;
+
+  // Restored only where the manifest is what a run with its own version makes of the backup, the key
+  // added where the backup had none.
+  const std::optional<Text> version = read_key_version(the_key_pattern(), *manifest);
+  if (!version) return RestoreOutcome::CHANGED_SINCE;
+  const ManifestDecision decision = decide_manifest_text(the_key_pattern(), *backup, *version, [] { return true; });
+  if (decision.outcome != ManifestOutcome::REWRITTEN || decision.new_text != *manifest)
+    return RestoreOutcome::CHANGED_SINCE;
+  switch (put_manifest(manifest_path, *backup, manifest_bytes)) {
+    case PutOutcome::PUT:
+      return RestoreOutcome::RESTORED;
+    case PutOutcome::CHANGED:
+      return RestoreOutcome::CHANGED_SINCE;
+    case PutOutcome::FAILED:
+      break;
+  }
+  return RestoreOutcome::FAILED;
+}
+
+void count(RestoreCounts& counts, const Text& name, RestoreOutcome outcome) {
+  switch (outcome) {
+    case RestoreOutcome::RESTORED:
+      ++counts.restored;
+      break;
+    case RestoreOutcome::UNCHANGED:
+      ++counts.unchanged;
+      break;
+    case RestoreOutcome::CHANGED_SINCE:
+      ++counts.changed;
+      counts.changed_names.push_back(name);
+      break;
+    case RestoreOutcome::NOT_INSTALLED:
+      ++counts.missing;
+      break;
+    case RestoreOutcome::FAILED:
+      ++counts.failed;
+      break;
+  }
+}
+
+// The names of the backup folder's sub-folders that hold a manifest, in listing order.
+std::vector<Text> list_backups() {
+  std::vector<Text> names;
+  if (!files::start_folder_listing(0, BACKUP_ROOT, u"*")) return names;
+  while (files::next_folder_entry(0)) {
+    if (files::get_entry_type(0) != files::ENTRY_FOLDER) continue;
+    const Text name = files::get_entry_name(0);
+    if (runtime::are_texts_equal(runtime::remove_all_occurrences(name, u"."), u"")) continue;
+    if (holds_manifest(Text(BACKUP_PREFIX) + name)) names.push_back(name);
+  }
+  files::finish_folder_listing(0);
+  return names;
+}
+
+Text join(const std::vector<Text>& names) {
+  Text joined;
+  for (const Text& name : names) joined += (joined.empty() ? u"" : u", ") + name;
+  return joined;
+}
+
+}  // namespace
+
+void run_restore() {
+  start_run();
+  const Text addons_folder = settle_addons_folder();
+
+  const std::vector<Text> backups = list_backups();
+  if (backups.empty()) {
+    dialogs::show_message_box(u"Info", u"No manifest backups found in " + backup_folder_text(addons_folder) + u".",
+                              FLAGS_INFORMATION);
+    runtime::end_program();
+  }
+  if (!is_confirmed(dialogs::show_message_box(u"Warning", CONFIRMATION, FLAGS_CONFIRM))) runtime::end_program();
+
+  RestoreCounts counts;
+  for (const Text& name : backups) {
+    ++counts.found;
+    RestoreOutcome outcome;
+    // A manifest too large for the memory left is left as it is, and the run goes on.
+    try {
+      outcome = restore_manifest(name);
+    } catch (const std::bad_alloc&) {
+      outcome = RestoreOutcome::FAILED;
+    }
+    count(counts, name, outcome);
+  }
+
+  if (!counts.changed_names.empty())
+    dialogs::show_message_box(u"Warning",
+                              u"These manifests have changed since their backups were made and were left as they are: " +
+                                  join(counts.changed_names) + u".",
+                              FLAGS_WARNING);
+  dialogs::show_message_box(u"Done",
+                            format_integer(counts.found) + u" backups found, " + format_integer(counts.restored) +
+                                u" restored, " + format_integer(counts.unchanged) + u" unchanged, " +
+                                format_integer(counts.changed) + u" changed since, " + format_integer(counts.missing) +
+                                u" not installed, " + format_integer(counts.failed) + u" failed.",
+                            FLAGS_INFORMATION);
+  if (counts.restored > 0)
+    dialogs::show_message_box(u"Info", u"Restart NVDA to load the restored manifests.", FLAGS_INFORMATION);
+  runtime::end_program();
+}
+
+}  // namespace updater
