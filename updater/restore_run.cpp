@@ -33,9 +33,7 @@ struct RestoreCounts {
   std::vector<Text> changed_names;
 };
 
-bool holds_manifest(const Text& folder_path) {
-  return files::query_path_size(folder_path + u"/manifest.ini") >= 0;
-}
+bool holds_manifest(const Text& folder_path) { return files::query_path_size(folder_path + u"/manifest.ini") >= 0; }
 
 RestoreOutcome restore_manifest(const Text& name) {
   const Text manifest_path = name + u"/manifest.ini";
@@ -134,10 +132,11 @@ void run_restore() {
   }
 
   if (!counts.changed_names.empty())
-    dialogs::show_message_box(u"Warning",
-                              u"These manifests have changed since their backups were made and were left as they are: " +
-                                  join(counts.changed_names) + u".",
-                              FLAGS_WARNING);
+    dialogs::show_message_box(
+        u"Warning",
+        u"These manifests have changed since their backups were made and were left as they are: " +
+            join(counts.changed_names) + u".",
+        FLAGS_WARNING);
   dialogs::show_message_box(u"Done",
                             format_integer(counts.found) + u" backups found, " + format_integer(counts.restored) +
                                 u" restored, " + format_integer(counts.unchanged) + u" unchanged, " +

@@ -97,7 +97,8 @@ class ProgramDriver {
   }
   RunResult run(const Responder& responder);
 
-  // Windows only: runs this program instead of the build's own (the 32-bit product from a 64-bit test).
+  // Runs this program in the later runs instead of the build's own (the restore program; on Windows the
+  // 32-bit product from a 64-bit test); an empty path goes back to the build's own.
   void use_program(std::filesystem::path program) { program_ = std::move(program); }
 
   // Where a test makes a folder that the user chooses in the folder chooser.

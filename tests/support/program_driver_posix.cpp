@@ -78,6 +78,7 @@ RunResult ProgramDriver::run(const Responder& responder) {
     throw std::runtime_error("pipe");
   }
   const std::string config = appdata_.string();
+  const std::string program = program_.empty() ? std::string(QUILLBROOK_PROGRAM) : program_.string();
   const bool drop_root = unprivileged_ && geteuid() == 0;
   pid_t pid = fork();
   if (pid < 0) {
@@ -94,7 +95,7 @@ RunResult ProgramDriver::run(const Responder& responder) {
     close(from_child[0]);
     close(from_child[1]);
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    execl(QUILLBROOK_PROGRAM, QUILLBROOK_PROGRAM, static_cast<char*>(nullptr));
+    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   close(to_child[0]);

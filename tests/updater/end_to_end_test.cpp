@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -587,6 +588,107 @@ std::string expected_rewrite(const std::string& old, const std::string& version)
   std::string text = old;
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text + "\r\nlastTestedNVDAVersion = " + version + "\r\n";
+}
+
+// The restore program of this build, or the one QUILLBROOK_RESTORE_PROGRAM names (the packaged one).
+fs::path restore_program() {
+  const char* other = std::getenv("QUILLBROOK_RESTORE_PROGRAM");
+  return other && *other ? fs::path(other) : fs::path(QUILLBROOK_RESTORE_PROGRAM);
+}
+
+const std::u16string RESTORE_CONFIRMATION =
+    u"This will put the manifests saved in the manifest backups folder back into the addons folder. A manifest that "
+    u"has changed in any other way since its backup was made is left as it is. Are you sure you want to proceed?";
+
+// After an update run, each add-on is put in the state its name says; the restore puts back only what
+// the run made, and a second restore finds it all as the first left it.
+TEST_F(EndToEnd, ARestorePutsBackWhatTheRunChangedAndNothingElse) {
+  const std::map<std::string, std::string> before = {
+      {"restored", "name = restored\r\nlastTestedNVDAVersion = 2023.1\r\nb = 2\r\n"},
+      {"quoted", "lastTestedNVDAVersion = \"2023.1.2\" \t\nname = quoted\n"},
+      {"several", "lastTestedNVDAVersion = 2023.1\r\nname = several\r\n  lastTestedNVDAVersion=2022.1\r\n"},
+      {"added before section", "name = section\r\n[compat]\r\nx = 1\r\n"},
+      {"added at end", "name = end\n\n"},
+      {"updated since", "name = updated\r\nlastTestedNVDAVersion = 2023.1\r\n"},
+      {"unchanged", "name = unchanged\r\nlastTestedNVDAVersion = 2023.1\r\n"},
+      {"gone", "name = gone\r\nlastTestedNVDAVersion = 2023.1\r\n"},
+      {"no manifest", "name = no manifest\r\nlastTestedNVDAVersion = 2023.1\r\n"},
+      {"not utf8", "name = not utf8\r\nlastTestedNVDAVersion = 2023.1\r\n"},
+  };
+  for (const auto& [name, bytes] : before) add_addon(name, bytes);
+  EXPECT_EQ(summary(program.run(Scripted{})), counts(10, 0, 0, 10));
+  const std::string store_update = "name = updated\r\nversion = 2.0\r\nlastTestedNVDAVersion = 2036.1.1\r\n";
+  write_bytes(addons() / "updated since" / "manifest.ini", store_update);
+  write_bytes(addons() / "unchanged" / "manifest.ini", before.at("unchanged"));
+  fs::remove_all(addons() / "gone");
+  fs::remove(addons() / "no manifest" / "manifest.ini");
+  write_bytes(addons() / "not utf8" / "manifest.ini", "name = \xE9t\xE9\r\nlastTestedNVDAVersion = 2036.1.1\r\n");
+  std::map<std::string, std::string> backups_before;
+  for (const auto& [name, bytes] : before) backups_before[name] = backup(name);
+
+  program.use_program(restore_program());
+  RunResult result = program.run(Scripted{});
+  expect_clean_exit(result);
+  EXPECT_EQ(titles(result), (std::vector<std::u16string>{u"Warning", u"Warning", u"Done", u"Info"}));
+  ASSERT_EQ(result.dialogs.size(), 4u);
+  EXPECT_EQ(result.dialogs[0].text, RESTORE_CONFIRMATION);
+  EXPECT_TRUE(result.dialogs[0].no_is_default);
+  EXPECT_EQ(result.dialogs[1].text,
+            u"These manifests have changed since their backups were made and were left as they are: updated since.");
+  EXPECT_EQ(result.dialogs[2].text,
+            u"10 backups found, 5 restored, 1 unchanged, 1 changed since, 2 not installed, 1 failed.");
+  EXPECT_EQ(result.dialogs[3].text, u"Restart NVDA to load the restored manifests.");
+  for (const char* name : {"restored", "quoted", "several", "added before section", "added at end", "unchanged"})
+    EXPECT_EQ(manifest(name), before.at(name)) << name;
+  EXPECT_EQ(manifest("updated since"), store_update);
+  EXPECT_FALSE(fs::exists(addons() / "gone"));
+  EXPECT_FALSE(fs::exists(addons() / "no manifest" / "manifest.ini"));
+
+  RunResult again = program.run(Scripted{});
+  EXPECT_EQ(find(again, u"Done")->text,
+            u"10 backups found, 0 restored, 6 unchanged, 1 changed since, 2 not installed, 1 failed.");
+  EXPECT_EQ(find(again, u"Info"), nullptr);
+  for (const auto& [name, bytes] : backups_before) EXPECT_EQ(backup(name), bytes) << name;
+}
+
+TEST_F(EndToEnd, ARestoreNeedsBackupsAConfirmationAndNoOtherRun) {
+  fs::create_directories(addons());
+  program.use_program(restore_program());
+  RunResult none = program.run(Scripted{});
+  expect_clean_exit(none);
+  ASSERT_EQ(none.dialogs.size(), 1u);
+  EXPECT_EQ(none.dialogs[0].title, u"Info");
+  EXPECT_EQ(none.dialogs[0].text, u"No manifest backups found in " +
+                                      driver::ProgramDriver::folder_text(program.appdata() / "nvda") +
+                                      u"manifest backups.");
+
+  add_addon("one", "lastTestedNVDAVersion = 2023.1\r\n");
+  program.use_program({});
+  program.run(Scripted{});
+  program.use_program(restore_program());
+  for (Answer::Kind answer : {Answer::Kind::no, Answer::Kind::enter}) {
+    RunResult declined = program.run([&](const Dialog&) { return Answer{answer, {}}; });
+    expect_clean_exit(declined);
+    EXPECT_EQ(titles(declined), std::vector<std::u16string>{u"Warning"});
+    EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2036.1.1\r\n");
+  }
+
+  // A restore beside an update run, which waits at its confirmation.
+  RunResult restore;
+  program.use_program({});
+  RunResult update = program.run([&](const Dialog& dialog) {
+    if (dialog.text == CONFIRMATION) {
+      driver::ProgramDriver beside(program.appdata());
+      beside.use_program(restore_program());
+      restore = beside.run(Scripted{});
+      return Answer{Answer::Kind::no, {}};
+    }
+    return Scripted{}(dialog);
+  });
+  expect_clean_exit(update);
+  ASSERT_EQ(restore.dialogs.size(), 1u);
+  EXPECT_EQ(restore.dialogs[0].text, u"Quillbrook is already running.");
+  EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2036.1.1\r\n");
 }
 
 TEST_F(EndToEnd, RealManifestsAreRewrittenByTheRules) {
