@@ -259,7 +259,7 @@ TEST(FileSystemFaults, NothingAtTheTemporaryNameIsWrittenThrough) {
 
 TEST(FileSystemFaults, AFullDiskLosesNoManifest) {
   const std::optional<fs::path> disk = full_disk();
-  if (!disk) GTEST_SKIP() << "the Wine session has no small file system (it mounts one when run as root)";
+  if (!disk) GTEST_SKIP() << "the Wine session has no small file system (it mounts one as root or through sudo)";
   std::vector<Addon> list;
   for (int i = 0; i < 3; ++i) list.push_back(addon("small" + std::to_string(i), 600));
   for (int i = 0; i < 3; ++i) list.push_back(addon("edge" + std::to_string(i), 4095));
