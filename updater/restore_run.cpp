@@ -1,3 +1,4 @@
+#include <array>
 #include <new>
 #include <optional>
 #include <string>
@@ -26,62 +27,36 @@ constexpr TextView CONFIRMATION =
     u"This will put the manifests saved in the manifest backups folder back into the addons folder. A manifest that "
     u"has changed in any other way since its backup was made is left as it is. Are you sure you want to proceed?";
 
-enum class RestoreOutcome { RESTORED, UNCHANGED, CHANGED_SINCE, NOT_INSTALLED, FAILED };
-
-struct RestoreCounts {
-  std::int32_t found = 0, restored = 0, unchanged = 0, changed = 0, missing = 0, failed = 0;
-  std::vector<Text> changed_names;
-};
+// In the order the summary counts them.
+enum RestoreOutcome { RESTORED, UNCHANGED, CHANGED_SINCE, NOT_INSTALLED, FAILED, OUTCOMES };
 
 bool holds_manifest(const Text& folder_path) { return files::query_path_size(folder_path + u"/manifest.ini") >= 0; }
 
 RestoreOutcome restore_manifest(const Text& name) {
   const Text manifest_path = name + u"/manifest.ini";
   if (files::query_path_size(name) != files::PATH_IS_FOLDER || files::query_path_size(manifest_path) < 0)
-    return RestoreOutcome::NOT_INSTALLED;
+    return NOT_INSTALLED;
   std::string backup_bytes, manifest_bytes;
   const std::optional<Text> backup = read_manifest_text(Text(BACKUP_PREFIX) + manifest_path, backup_bytes);
   const std::optional<Text> manifest = read_manifest_text(manifest_path, manifest_bytes);
-  if (!backup || !manifest) return RestoreOutcome::FAILED;
-  if (manifest_bytes == backup_bytes) return RestoreOutcome::UNCHANGED;
+  if (!backup || !manifest) return FAILED;
+  if (manifest_bytes == backup_bytes) return UNCHANGED;
 
   // Restored only where the manifest is what a run with its own version makes of the backup, the key
   // added where the backup had none.
   const std::optional<Text> version = read_key_version(the_key_pattern(), *manifest);
-  if (!version) return RestoreOutcome::CHANGED_SINCE;
+  if (!version) return CHANGED_SINCE;
   const ManifestDecision decision = decide_manifest_text(the_key_pattern(), *backup, *version, [] { return true; });
-  if (decision.outcome != ManifestOutcome::REWRITTEN || decision.new_text != *manifest)
-    return RestoreOutcome::CHANGED_SINCE;
+  if (decision.outcome != ManifestOutcome::REWRITTEN || decision.new_text != *manifest) return CHANGED_SINCE;
   switch (put_manifest(manifest_path, *backup, manifest_bytes)) {
     case PutOutcome::PUT:
-      return RestoreOutcome::RESTORED;
+      return RESTORED;
     case PutOutcome::CHANGED:
-      return RestoreOutcome::CHANGED_SINCE;
+      return CHANGED_SINCE;
     case PutOutcome::FAILED:
       break;
   }
-  return RestoreOutcome::FAILED;
-}
-
-void count(RestoreCounts& counts, const Text& name, RestoreOutcome outcome) {
-  switch (outcome) {
-    case RestoreOutcome::RESTORED:
-      ++counts.restored;
-      break;
-    case RestoreOutcome::UNCHANGED:
-      ++counts.unchanged;
-      break;
-    case RestoreOutcome::CHANGED_SINCE:
-      ++counts.changed;
-      counts.changed_names.push_back(name);
-      break;
-    case RestoreOutcome::NOT_INSTALLED:
-      ++counts.missing;
-      break;
-    case RestoreOutcome::FAILED:
-      ++counts.failed;
-      break;
-  }
+  return FAILED;
 }
 
 // The names of the backup folder's sub-folders that hold a manifest, in listing order.
@@ -118,32 +93,34 @@ void run_restore() {
   }
   if (!is_confirmed(dialogs::show_message_box(u"Warning", CONFIRMATION, FLAGS_CONFIRM))) runtime::end_program();
 
-  RestoreCounts counts;
+  std::array<std::int32_t, OUTCOMES> counts{};
+  std::vector<Text> changed_names;
   for (const Text& name : backups) {
-    ++counts.found;
     RestoreOutcome outcome;
     // A manifest too large for the memory left is left as it is, and the run goes on.
     try {
       outcome = restore_manifest(name);
     } catch (const std::bad_alloc&) {
-      outcome = RestoreOutcome::FAILED;
+      outcome = FAILED;
     }
-    count(counts, name, outcome);
+    ++counts[outcome];
+    if (outcome == CHANGED_SINCE) changed_names.push_back(name);
   }
 
-  if (!counts.changed_names.empty())
+  if (!changed_names.empty())
     dialogs::show_message_box(
         u"Warning",
         u"These manifests have changed since their backups were made and were left as they are: " +
-            join(counts.changed_names) + u".",
+            join(changed_names) + u".",
         FLAGS_WARNING);
   dialogs::show_message_box(u"Done",
-                            format_integer(counts.found) + u" backups found, " + format_integer(counts.restored) +
-                                u" restored, " + format_integer(counts.unchanged) + u" unchanged, " +
-                                format_integer(counts.changed) + u" changed since, " + format_integer(counts.missing) +
-                                u" not installed, " + format_integer(counts.failed) + u" failed.",
+                            format_integer(static_cast<std::int32_t>(backups.size())) + u" backups found, " +
+                                format_integer(counts[RESTORED]) + u" restored, " + format_integer(counts[UNCHANGED]) +
+                                u" unchanged, " + format_integer(counts[CHANGED_SINCE]) + u" changed since, " +
+                                format_integer(counts[NOT_INSTALLED]) + u" not installed, " +
+                                format_integer(counts[FAILED]) + u" failed.",
                             FLAGS_INFORMATION);
-  if (counts.restored > 0)
+  if (counts[RESTORED] > 0)
     dialogs::show_message_box(u"Info", u"Restart NVDA to load the restored manifests.", FLAGS_INFORMATION);
   runtime::end_program();
 }
