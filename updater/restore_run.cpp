@@ -34,7 +34,8 @@ bool holds_manifest(const Text& folder_path) { return files::query_path_size(fol
 
 RestoreOutcome restore_manifest(const Text& name) {
   const Text manifest_path = name + u"/manifest.ini";
-  if (files::query_path_size(name) != files::PATH_IS_FOLDER || files::query_path_size(manifest_path) < 0)
+  if (files::query_path_size(name) != files::PATH_IS_FOLDER ||
+      files::query_path_size(manifest_path) == files::PATH_MISSING)
     return NOT_INSTALLED;
   std::string backup_bytes, manifest_bytes;
   const std::optional<Text> backup = read_manifest_text(Text(BACKUP_PREFIX) + manifest_path, backup_bytes);
