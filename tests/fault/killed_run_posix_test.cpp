@@ -1,5 +1,6 @@
 // The program killed (SIGKILL) at points spread over a run, as a crash or a power cut would stop it:
 // every manifest keeps its old bytes or its new ones, whatever step of its rewrite the kill interrupts.
+// The same holds for a restore killed while it puts the backups back.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,9 +20,10 @@ using test_support::read_bytes;
 
 constexpr int ADDON_COUNT = 200;
 constexpr int KILL_COUNT = 30;
-constexpr int WHOLE_RUNS = 3;           // timed uninterrupted, before the kills
-constexpr std::uint32_t SEED = 7321;    // spreads each kill within its share of the run
-constexpr int ANSWERS_BEFORE_WALK = 2;  // the confirmation and the version
+constexpr int WHOLE_RUNS = 3;              // timed uninterrupted, before the kills
+constexpr std::uint32_t SEED = 7321;       // spreads each kill within its share of the run
+constexpr int ANSWERS_BEFORE_WALK = 2;     // the confirmation and the version
+constexpr int ANSWERS_BEFORE_RESTORE = 1;  // the restore's confirmation
 
 // Realistic manifests of varying size and line ends, and two large ones whose rewrite takes many
 // pages, so that a kill can land inside a write.
@@ -170,6 +172,80 @@ TEST(KilledRun, ARunAfterAKilledRunLeavesEveryManifestRewritten) {
     }
     if (HasFailure()) return;
   }
+}
+
+// A finished update run over freshly laid-out add-ons, whose backups the driver's next runs restore.
+fs::path update_for_restore(driver::ProgramDriver& program, const std::vector<Addon>& list) {
+  const fs::path addons = program.appdata() / "nvda" / "addons";
+  lay_out(addons, list);
+  EXPECT_TRUE(program.run(yes_to_all).finished);
+  program.use_program(QUILLBROOK_RESTORE_PROGRAM);
+  return addons;
+}
+
+struct RestoreTally {
+  int restored = 0;
+  int temporaries = 0;  // temporary files left in the add-on folders
+};
+
+// Every manifest holds its backup's bytes or the run's, and every backup is as the run made it.
+RestoreTally check_restore(const fs::path& addons, const std::vector<Addon>& list) {
+  RestoreTally tally;
+  const std::string temporary = "manifest.ini" + runtime::utf16_to_utf8(files::folder_system::TEMPORARY_SUFFIX);
+  for (const Addon& addon : list) {
+    const std::string bytes = read_bytes(addons / addon.name / "manifest.ini");
+    EXPECT_TRUE(bytes == addon.old_bytes || bytes == addon.new_bytes)
+        << addon.name << ": the manifest holds " << bytes.size() << " bytes, neither the backup's "
+        << addon.old_bytes.size() << " nor the run's " << addon.new_bytes.size();
+    EXPECT_EQ(read_if_present(addons.parent_path() / "manifest backups" / addon.name / "manifest.ini"), addon.old_bytes)
+        << addon.name << ": the backup changed";
+    tally.restored += bytes == addon.old_bytes;
+    const std::vector<std::string> names = test_support::list_names(addons / addon.name);
+    const bool cut = names == std::vector<std::string>{"manifest.ini", temporary};
+    tally.temporaries += cut;
+    EXPECT_TRUE(cut || names == std::vector<std::string>{"manifest.ini"})
+        << addon.name << ": " << names.size() << " files";
+  }
+  return tally;
+}
+
+TEST(KilledRun, EveryRestoredManifestHoldsItsBackupsBytesOrTheRunsBytes) {
+  const std::vector<Addon> list = many_addons();
+  const std::string all = std::to_string(ADDON_COUNT);
+  const std::u16string all_restored = runtime::utf8_to_utf16(
+      all + " backups found, " + all + " restored, 0 unchanged, 0 changed since, 0 not installed, 0 failed.");
+  auto walk = std::chrono::microseconds::max();
+  for (int run = 0; run < WHOLE_RUNS; ++run) {
+    driver::ProgramDriver program;
+    const fs::path addons = update_for_restore(program, list);
+    auto result = program.run(yes_to_all);
+    const driver::Dialog* done = find_dialog(result, u"Done");
+    ASSERT_TRUE(done != nullptr && done->text == all_restored);
+    ASSERT_EQ(check_restore(addons, list).restored, ADDON_COUNT);
+    walk = std::min(walk, result.after_last_answer);
+  }
+
+  KillDelays delays(walk);
+  int interrupted_walks = 0, temporaries = 0;
+  for (int kill = 0; kill < KILL_COUNT; ++kill) {
+    const auto delay = delays.next(kill);
+    SCOPED_TRACE("kill " + std::to_string(kill) + " after " + std::to_string(delay.count()) + " us");
+    driver::ProgramDriver program;
+    const fs::path addons = update_for_restore(program, list);
+    program.kill_after_answer(ANSWERS_BEFORE_RESTORE, delay);
+    auto result = program.run(yes_to_all);
+    EXPECT_TRUE(result.killed || result.finished);
+
+    const RestoreTally tally = check_restore(addons, list);
+    // One kill stops one write at the most.
+    EXPECT_LE(tally.temporaries, result.killed ? 1 : 0);
+    if (result.killed && tally.restored > 0 && tally.restored < ADDON_COUNT) ++interrupted_walks;
+    temporaries += tally.temporaries;
+    if (HasFailure()) return;
+  }
+  std::cout << "restore walk of " << ADDON_COUNT << " add-ons: " << walk.count() << " us; " << interrupted_walks
+            << " of " << KILL_COUNT << " kills interrupted it, " << temporaries << " while a manifest was written\n";
+  EXPECT_GT(interrupted_walks, 0) << "no kill landed inside the restore's walk over the add-ons";
 }
 
 }  // namespace
