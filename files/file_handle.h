@@ -55,14 +55,14 @@ std::size_t write_to_handle(const FileHandle& handle, const char* source, std::s
 // True when the file, read from where its pointer stands to its end, holds exactly `bytes`; read
 // piece by piece, so that no second copy of a large file is made.
 inline bool handle_holds_bytes(const FileHandle& handle, std::string_view bytes) {
-  std::string piece(64 * 1024, '\0');
+  char piece[16 * 1024];
   std::size_t compared = 0;
   for (;;) {
-    const std::int32_t got = read_from_handle(handle, piece.data(), static_cast<std::int32_t>(piece.size()));
+    const std::int32_t got = read_from_handle(handle, piece, static_cast<std::int32_t>(sizeof piece));
     if (got < 0) return false;
     if (got == 0) return compared == bytes.size();
     const auto count = static_cast<std::size_t>(got);
-    if (bytes.substr(compared, count) != std::string_view(piece.data(), count)) return false;
+    if (bytes.substr(compared, count) != std::string_view(piece, count)) return false;
     compared += count;
   }
 }
