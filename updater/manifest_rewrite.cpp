@@ -17,8 +17,6 @@ using runtime::are_texts_equal;
 
 namespace {
 
-constexpr TextView BACKUP_ROOT = u"../manifest backups";
-constexpr TextView BACKUP_PREFIX = u"../manifest backups/";
 constexpr runtime::ObjectNumber KEY_PATTERN = 0;
 
 // Where the folder takes no temporary file, the manifest is written over in place; when that fails,

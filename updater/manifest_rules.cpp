@@ -22,10 +22,14 @@ constexpr TextView MINIMUM_KEY = u"minimumNVDAVersion";
 bool is_blank(char16_t c) { return c == u' ' || c == u'\t'; }
 bool is_line_break(char16_t c) { return c == u'\n' || c == u'\r'; }
 
+bool has_mark(TextView text) { return !text.empty() && text[0] == BYTE_ORDER_MARK; }
+// The rules read a manifest's text after its byte-order mark.
+TextView after_mark(TextView text) { return text.substr(has_mark(text) ? 1 : 0); }
+
 // Calls visit(line_start, line_end) for every line; LF, CR and CR LF end lines.
 template <typename Visit>
 void for_each_line(TextView text, Visit visit) {
-  std::size_t start = !text.empty() && text[0] == BYTE_ORDER_MARK ? 1 : 0;
+  std::size_t start = has_mark(text) ? 1 : 0;
   while (start <= text.size()) {
     std::size_t end = start;
     while (end < text.size() && !is_line_break(text[end])) ++end;
@@ -251,17 +255,15 @@ KeyPattern::KeyPattern(ObjectNumber number)
 
 ManifestDecision decide_manifest_text(const KeyPattern& key_pattern, TextView text, TextView version,
                                       const std::function<bool()>& add_key) {
-  // The rules read the text after a byte-order mark, which stays in front of the new text.
-  const bool has_mark = !text.empty() && text[0] == BYTE_ORDER_MARK;
-  if (are_texts_equal(text.substr(has_mark ? 1 : 0), u"")) return left_alone(ManifestOutcome::SKIPPED);
+  if (are_texts_equal(after_mark(text), u"")) return left_alone(ManifestOutcome::SKIPPED);
   // The screen reader refuses an add-on whose minimum version is above its last tested version.
   if (has_minimum_above(text, version)) return left_alone(ManifestOutcome::SKIPPED);
 
   if (!key_pattern.is_compiled()) return left_alone(ManifestOutcome::FAILED);
-  ManifestDecision decision =
-      decide_text_after_mark(key_pattern.number(), text.substr(has_mark ? 1 : 0), version, add_key);
+  ManifestDecision decision = decide_text_after_mark(key_pattern.number(), after_mark(text), version, add_key);
   if (decision.outcome != ManifestOutcome::REWRITTEN) return decision;
-  if (has_mark) decision.new_text.insert(decision.new_text.begin(), BYTE_ORDER_MARK);
+  // The mark stays in front of the new text.
+  if (has_mark(text)) decision.new_text.insert(decision.new_text.begin(), BYTE_ORDER_MARK);
 
   // Writing the same bytes again would only replace the backup of the text before them.
   if (decision.new_text == text) return left_alone(ManifestOutcome::SKIPPED);
@@ -270,7 +272,7 @@ ManifestDecision decide_manifest_text(const KeyPattern& key_pattern, TextView te
 }
 
 std::optional<Text> read_key_version(const KeyPattern& key_pattern, TextView text) {
-  if (!text.empty() && text[0] == BYTE_ORDER_MARK) text.remove_prefix(1);
+  text = after_mark(text);
   const ObjectNumber number = key_pattern.number();
   if (!key_pattern.is_compiled() || find_first_key_line(number, text) != KeyLineSearch::FOUND) return std::nullopt;
   Text version = pattern::get_group_text(number, 2) + u"." + pattern::get_group_text(number, 3);

@@ -20,9 +20,6 @@ using runtime::format_integer;
 
 namespace {
 
-constexpr TextView BACKUP_ROOT = u"../manifest backups";
-constexpr TextView BACKUP_PREFIX = u"../manifest backups/";
-
 constexpr TextView CONFIRMATION =
     u"This will put the manifests saved in the manifest backups folder back into the addons folder. A manifest that "
     u"has changed in any other way since its backup was made is left as it is. Are you sure you want to proceed?";
@@ -67,8 +64,7 @@ std::vector<Text> list_backups() {
   while (files::next_folder_entry(0)) {
     if (files::get_entry_type(0) != files::ENTRY_FOLDER) continue;
     const Text name = files::get_entry_name(0);
-    if (runtime::are_texts_equal(runtime::remove_all_occurrences(name, u"."), u"")) continue;
-    if (holds_manifest(Text(BACKUP_PREFIX) + name)) names.push_back(name);
+    if (is_addon_name(name) && holds_manifest(Text(BACKUP_PREFIX) + name)) names.push_back(name);
   }
   files::finish_folder_listing(0);
   return names;

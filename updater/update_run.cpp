@@ -45,6 +45,8 @@ Text ask_version() {
 
 }  // namespace
 
+bool is_addon_name(TextView name) { return !is_empty(runtime::remove_all_occurrences(name, u".")); }
+
 bool is_confirmed(std::int32_t answer) { return answer == dialogs::BUTTON_YES; }
 
 void start_run() {
@@ -97,8 +99,7 @@ void run_update() {
 
   while (files::next_folder_entry(0)) {
     if (files::get_entry_type(0) != files::ENTRY_FOLDER) continue;
-    // Skips "." and ".." and any name made only of dots; ".cache" is an add-on folder like any other.
-    if (is_empty(runtime::remove_all_occurrences(files::get_entry_name(0), u"."))) continue;
+    if (!is_addon_name(files::get_entry_name(0))) continue;
     update_addon_manifest(state, files::get_entry_name(0));
   }
   files::finish_folder_listing(0);

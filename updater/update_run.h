@@ -31,6 +31,10 @@ inline constexpr std::uint32_t FLAGS_ERROR = 16;
 inline constexpr std::uint32_t FLAGS_WARNING = 48;
 inline constexpr std::uint32_t FLAGS_INFORMATION = 64;
 
+// The backup folder and the start of each backup's path, relative to the add-ons folder.
+inline constexpr TextView BACKUP_ROOT = u"../manifest backups";
+inline constexpr TextView BACKUP_PREFIX = u"../manifest backups/";
+
 // The largest manifest, in bytes, that is read: its text and its UTF-8 form must both fit the signed
 // 32-bit lengths of Text operations and of the pattern engine.
 inline constexpr std::int64_t MAX_MANIFEST_BYTES = 0x7FFFFFFF;
@@ -48,6 +52,10 @@ struct RunState {
   std::int32_t failed_count = 0;
   std::int32_t modified_count = 0;
 };
+
+// False for "." and ".." and any other name made only of dots; ".cache" is an add-on folder like any
+// other.
+bool is_addon_name(TextView name);
 
 // The start of either program: the libraries, then the one-run claim; a second run is told that the
 // first is running, and ends.
