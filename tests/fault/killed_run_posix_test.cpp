@@ -24,6 +24,8 @@ constexpr int WHOLE_RUNS = 3;              // timed uninterrupted, before the ki
 constexpr std::uint32_t SEED = 7321;       // spreads each kill within its share of the run
 constexpr int ANSWERS_BEFORE_WALK = 2;     // the confirmation and the version
 constexpr int ANSWERS_BEFORE_RESTORE = 1;  // the restore's confirmation
+// The temporary file beside a manifest, or a backup, that a kill can leave.
+const std::string TEMPORARY = "manifest.ini" + runtime::utf16_to_utf8(files::folder_system::TEMPORARY_SUFFIX);
 
 // Realistic manifests of varying size and line ends, and two large ones whose rewrite takes many
 // pages, so that a kill can land inside a write.
@@ -51,9 +53,8 @@ Tally check_addons(const fs::path& addons, const std::vector<Addon>& list) {
   for (const Addon& addon : list) {
     const std::string bytes = read_bytes(addons / addon.name / "manifest.ini");
     const std::string backup = read_if_present(backups / addon.name / "manifest.ini");
-    const std::string temporary = "manifest.ini" + runtime::utf16_to_utf8(files::folder_system::TEMPORARY_SUFFIX);
-    tally.backups_cut += is_present(backups / addon.name / temporary);
-    tally.manifests_cut += is_present(addons / addon.name / temporary);
+    tally.backups_cut += is_present(backups / addon.name / TEMPORARY);
+    tally.manifests_cut += is_present(addons / addon.name / TEMPORARY);
     if (bytes == addon.old_bytes) {
       ++tally.untouched;
     } else if (bytes == addon.new_bytes) {
@@ -69,11 +70,19 @@ Tally check_addons(const fs::path& addons, const std::vector<Addon>& list) {
   return tally;
 }
 
-// The shortest walk over the add-ons of a few whole runs. The kills are spread over it, so that on a
-// loaded machine, where a run takes longer, they still land inside its walk, only earlier in it.
-std::chrono::microseconds shortest_walk(const std::vector<Addon>& list) {
+// The shortest walk over the add-ons of a few whole runs, each made and checked by `whole_run`. The
+// kills are spread over it, so that on a loaded machine, where a run takes longer, they still land
+// inside its walk, only earlier in it.
+template <typename WholeRun>
+std::chrono::microseconds shortest_walk(WholeRun whole_run) {
   auto shortest = std::chrono::microseconds::max();
-  for (int run = 0; run < WHOLE_RUNS; ++run) {
+  for (int run = 0; run < WHOLE_RUNS; ++run) shortest = std::min(shortest, whole_run().after_last_answer);
+  return shortest;
+}
+
+// The shortest walk of a whole update run.
+std::chrono::microseconds shortest_walk(const std::vector<Addon>& list) {
+  return shortest_walk([&] {
     driver::ProgramDriver program;
     const fs::path addons = program.appdata() / "nvda" / "addons";
     lay_out(addons, list);
@@ -82,9 +91,8 @@ std::chrono::microseconds shortest_walk(const std::vector<Addon>& list) {
     const driver::Dialog* done = find_dialog(result, u"Done");
     EXPECT_TRUE(done != nullptr && done->text == summary(ADDON_COUNT, 0, 0, ADDON_COUNT));
     EXPECT_EQ(check_addons(addons, list).rewritten, ADDON_COUNT);
-    shortest = std::min(shortest, result.after_last_answer);
-  }
-  return shortest;
+    return result;
+  });
 }
 
 // The delay of each kill: spread evenly over the walk, each moved at random within its share.
@@ -191,7 +199,6 @@ struct RestoreTally {
 // Every manifest holds its backup's bytes or the run's, and every backup is as the run made it.
 RestoreTally check_restore(const fs::path& addons, const std::vector<Addon>& list) {
   RestoreTally tally;
-  const std::string temporary = "manifest.ini" + runtime::utf16_to_utf8(files::folder_system::TEMPORARY_SUFFIX);
   for (const Addon& addon : list) {
     const std::string bytes = read_bytes(addons / addon.name / "manifest.ini");
     EXPECT_TRUE(bytes == addon.old_bytes || bytes == addon.new_bytes)
@@ -201,7 +208,7 @@ RestoreTally check_restore(const fs::path& addons, const std::vector<Addon>& lis
         << addon.name << ": the backup changed";
     tally.restored += bytes == addon.old_bytes;
     const std::vector<std::string> names = test_support::list_names(addons / addon.name);
-    const bool cut = names == std::vector<std::string>{"manifest.ini", temporary};
+    const bool cut = names == std::vector<std::string>{"manifest.ini", TEMPORARY};
     tally.temporaries += cut;
     EXPECT_TRUE(cut || names == std::vector<std::string>{"manifest.ini"})
         << addon.name << ": " << names.size() << " files";
@@ -214,16 +221,16 @@ TEST(KilledRun, EveryRestoredManifestHoldsItsBackupsBytesOrTheRunsBytes) {
   const std::string all = std::to_string(ADDON_COUNT);
   const std::u16string all_restored = runtime::utf8_to_utf16(
       all + " backups found, " + all + " restored, 0 unchanged, 0 changed since, 0 not installed, 0 failed.");
-  auto walk = std::chrono::microseconds::max();
-  for (int run = 0; run < WHOLE_RUNS; ++run) {
+  const std::chrono::microseconds walk = shortest_walk([&] {
     driver::ProgramDriver program;
     const fs::path addons = update_for_restore(program, list);
     auto result = program.run(yes_to_all);
     const driver::Dialog* done = find_dialog(result, u"Done");
-    ASSERT_TRUE(done != nullptr && done->text == all_restored);
-    ASSERT_EQ(check_restore(addons, list).restored, ADDON_COUNT);
-    walk = std::min(walk, result.after_last_answer);
-  }
+    EXPECT_TRUE(done != nullptr && done->text == all_restored);
+    EXPECT_EQ(check_restore(addons, list).restored, ADDON_COUNT);
+    return result;
+  });
+  if (HasFailure()) return;
 
   KillDelays delays(walk);
   int interrupted_walks = 0, temporaries = 0;
