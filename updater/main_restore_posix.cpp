@@ -1,3 +1,3 @@
-#include "updater/update_run.h"
+#include "updater/restore_run.h"
 
 int main() { updater::run_restore(); }

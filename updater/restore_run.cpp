@@ -1,3 +1,5 @@
+#include "updater/restore_run.h"
+
 #include <array>
 #include <new>
 #include <optional>
@@ -6,9 +8,11 @@
 
 #include "dialogs/dialogs.h"
 #include "files/folders.h"
+#include "manifest/manifest_rules.h"
 #include "runtime/program_end.h"
 #include "runtime/text_functions.h"
-#include "updater/update_run.h"
+#include "updater/manifest_files.h"
+#include "updater/run_start.h"
 
 // The way back after an update run: each backup goes back over its manifest where that manifest is
 // still exactly what the run made of the backup. What replaces it can be made again from the backup
@@ -29,7 +33,7 @@ enum RestoreOutcome { RESTORED, UNCHANGED, CHANGED_SINCE, NOT_INSTALLED, FAILED,
 
 bool holds_manifest(const Text& folder_path) { return files::query_path_size(folder_path + u"/manifest.ini") >= 0; }
 
-RestoreOutcome restore_manifest(const Text& name) {
+RestoreOutcome restore_manifest(const manifest::ManifestGrammar& grammar, const Text& name) {
   const Text manifest_path = name + u"/manifest.ini";
   if (files::query_path_size(name) != files::PATH_IS_FOLDER ||
       files::query_path_size(manifest_path) == files::PATH_MISSING)
@@ -42,10 +46,7 @@ RestoreOutcome restore_manifest(const Text& name) {
 
   // Restored only where the manifest is what a run with its own version makes of the backup, the key
   // added where the backup had none.
-  const std::optional<Text> version = read_key_version(the_key_pattern(), *manifest);
-  if (!version) return CHANGED_SINCE;
-  const ManifestDecision decision = decide_manifest_text(the_key_pattern(), *backup, *version, [] { return true; });
-  if (decision.outcome != ManifestOutcome::REWRITTEN || decision.new_text != *manifest) return CHANGED_SINCE;
+  if (!manifest::is_rewrite_of(grammar, *backup, *manifest)) return CHANGED_SINCE;
   switch (put_manifest(manifest_path, *backup, manifest_bytes)) {
     case PutOutcome::PUT:
       return RESTORED;
@@ -81,6 +82,7 @@ Text join(const std::vector<Text>& names) {
 void run_restore() {
   start_run();
   const Text addons_folder = settle_addons_folder();
+  const manifest::ManifestGrammar grammar;
 
   const std::vector<Text> backups = list_backups();
   if (backups.empty()) {
@@ -96,7 +98,7 @@ void run_restore() {
     RestoreOutcome outcome;
     // A manifest too large for the memory left is left as it is, and the run goes on.
     try {
-      outcome = restore_manifest(name);
+      outcome = restore_manifest(grammar, name);
     } catch (const std::bad_alloc&) {
       outcome = FAILED;
     }

@@ -2,16 +2,15 @@
 
 #include "dialogs/dialogs.h"
 #include "files/folders.h"
-#include "files/text_files.h"
-#include "pattern/pattern.h"
+#include "manifest/manifest_rules.h"
 #include "runtime/date.h"
 #include "runtime/program_end.h"
 #include "runtime/text_functions.h"
-#include "updater/single_instance.h"
+#include "updater/manifest_rewrite.h"
+#include "updater/run_start.h"
 
 namespace updater {
 
-using runtime::are_texts_equal;
 using runtime::format_integer;
 
 namespace {
@@ -23,7 +22,7 @@ constexpr TextView BACKUP_NOTE_AFTER_FOLDER =
     u". If you wish to restore the old manifests, copy all directories inside the backup folder and "
     u"paste them in addons folder and confirm replace.";
 
-bool is_empty(TextView text) { return are_texts_equal(text, u"") != 0; }
+bool is_empty(TextView text) { return runtime::are_texts_equal(text, u"") != 0; }
 
 // Asks until the answer is empty (the user gave up) or a version the manifests can hold.
 Text ask_version() {
@@ -33,7 +32,7 @@ Text ask_version() {
   Text typed;
   for (;;) {
     typed = dialogs::ask_text(u"version", message, typed);
-    if (is_empty(typed) || is_valid_version(typed)) return typed;
+    if (is_empty(typed) || manifest::is_valid_version(typed)) return typed;
     dialogs::show_message_box(u"Error",
                               // A zero unit would end the message where it stands.
                               u"The version \"" + Text(runtime::until_terminator(typed)) +
@@ -44,43 +43,6 @@ Text ask_version() {
 }
 
 }  // namespace
-
-bool is_addon_name(TextView name) { return !is_empty(runtime::remove_all_occurrences(name, u".")); }
-
-bool is_confirmed(std::int32_t answer) { return answer == dialogs::BUTTON_YES; }
-
-void start_run() {
-  files::init_file_library();
-  pattern::init_pattern_library();
-  dialogs::init_dialogs();
-
-  // Two runs at once would each write manifests from what they read before the other wrote.
-  if (is_another_instance_running()) {
-    dialogs::show_message_box(u"Error", u"Quillbrook is already running.", FLAGS_ERROR);
-    runtime::end_program();
-  }
-}
-
-Text settle_addons_folder() {
-  Text folder = files::get_user_folder(files::USER_FOLDER_APPDATA) + u"nvda\\addons\\";
-  if (files::query_path_size(folder) != files::PATH_IS_FOLDER) {
-    folder = dialogs::choose_folder(u"NVDA addon directory", u"");
-    if (is_empty(folder)) runtime::end_program();
-  }
-  // Every path of a run is relative to the add-ons folder, so the run must not go on anywhere else.
-  if (!files::set_current_folder(folder)) {
-    dialogs::show_message_box(u"Error", u"Could not open the folder " + folder, FLAGS_ERROR);
-    runtime::end_program();
-  }
-  return folder;
-}
-
-Text backup_folder_text(const Text& addons_folder) {
-  files::set_current_folder(addons_folder + u"..\\");
-  Text folder = files::get_current_folder() + u"manifest backups";
-  files::set_current_folder(addons_folder);
-  return folder;
-}
 
 void run_update() {
   start_run();

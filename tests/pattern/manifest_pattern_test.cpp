@@ -183,7 +183,6 @@ TEST_P(ManifestPatternTest, RealManifestsKeepEverythingButTheVersion) {
   EXPECT_GT(rewritten, 30);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothForms, ManifestPatternTest,
-                         ::testing::Values(updater::MANIFEST_PATTERN, PLAIN_MANIFEST_PATTERN));
+INSTANTIATE_TEST_SUITE_P(BothForms, ManifestPatternTest, ::testing::Values(MANIFEST_PATTERN, PLAIN_MANIFEST_PATTERN));
 
 }  // namespace

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "runtime/text.h"
+
+// A manifest's file as both runs read and replace it.
+namespace updater {
+
+using runtime::Text;
+using runtime::TextView;
+
+// The text of a manifest that the rules accept: read whole, valid UTF-8 without a zero byte, and not
+// too large; its bytes go into `bytes`. Nothing for any other.
+std::optional<Text> read_manifest_text(TextView path, std::string& bytes);
+
+// Puts `new_text` in place of the manifest at `path` while it still holds `old_bytes`: through the
+// crash-safe replace, or, in a folder that takes no new file, written in place with the old bytes
+// put back when that fails. A read-only manifest is not replaced.
+enum class PutOutcome { PUT, CHANGED, FAILED };
+PutOutcome put_manifest(TextView path, TextView new_text, const std::string& old_bytes);
+
+}  // namespace updater
