@@ -9,7 +9,9 @@ namespace manifest {
 namespace {
 
 // Python's white space (str.isspace, and \s in its patterns), in the engine's class syntax.
-#define MANIFEST_SPACE u"\\t\\n\\x0b\\x0c\\r\\x1c-\\x1f \\x{85}\\x{a0}\\x{1680}\\x{2000}-\\x{200a}\\x{2028}\\x{2029}\\x{202f}\\x{205f}\\x{3000}"
+#define MANIFEST_SPACE               \
+  u"\\t\\n\\x0b\\x0c\\r\\x1c-\\x1f " \
+  u"\\x{85}\\x{a0}\\x{1680}\\x{2000}-\\x{200a}\\x{2028}\\x{2029}\\x{202f}\\x{205f}\\x{3000}"
 #define MANIFEST_S u"[" MANIFEST_SPACE u"]"
 #define MANIFEST_NS u"[^" MANIFEST_SPACE u"]"
 
@@ -21,15 +23,16 @@ namespace {
 #define MANIFEST_RUN(ENDS) u"(?:[^" ENDS MANIFEST_SPACE u"]|" MANIFEST_S u"++(?=[^" ENDS MANIFEST_SPACE u"]))"
 
 // A key line holds an "=" somewhere; without one, every indentation would be tried in turn.
-constexpr TextView KEYWORD = u"^(?=[^=]*=)(" MANIFEST_S u"*)((?:\".*?\")|(?:'.*?')|(?:[^'\"=]" MANIFEST_RUN(u"=")
-                             u"*+))" MANIFEST_S u"*=" MANIFEST_S u"*(.*)$";
+constexpr TextView KEYWORD = u"^(?=[^=]*=)(" MANIFEST_S u"*)((?:\".*?\")|(?:'.*?')|(?:[^'\"=]" MANIFEST_RUN(
+    u"=") u"*+))" MANIFEST_S u"*=" MANIFEST_S u"*(.*)$";
 // A quoted name ends at a quote, whatever white space comes before it.
 constexpr TextView SECTION_MARKER = u"^(" MANIFEST_S u"*)((?:\\[" MANIFEST_S u"*)+)((?:\"" MANIFEST_S u"*" MANIFEST_NS
                                     u".*?\")|(?:'" MANIFEST_S u"*" MANIFEST_NS u".*?')|(?:[^'\"" MANIFEST_SPACE
                                     u"]" MANIFEST_RUN(u"") u"*?))((?:" MANIFEST_S u"*\\])+)" MANIFEST_S u"*(#.*)?$";
-constexpr TextView VALUE = u"^(?:(?:((?:(?:(?:\".*?\")|(?:'.*?')|(?:[^'\",#][^,#]*+))" MANIFEST_S u"*," MANIFEST_S
-                           u"*)*)((?:\".*?\")|(?:'.*?')|(?:[^'\",#" MANIFEST_SPACE u"]" MANIFEST_RUN(u",#")
-                           u"*+)|(?:(?<!,)))?)|(,))" MANIFEST_S u"*(#.*)?$";
+constexpr TextView VALUE =
+    u"^(?:(?:((?:(?:(?:\".*?\")|(?:'.*?')|(?:[^'\",#][^,#]*+)"
+    u")" MANIFEST_S u"*," MANIFEST_S u"*)*)((?:\".*?\")|(?:'.*?')|(?:[^'\",#" MANIFEST_SPACE u"]" MANIFEST_RUN(
+        u",#") u"*+)|(?:(?<!,)))?)|(,))" MANIFEST_S u"*(#.*)?$";
 constexpr TextView LIST_MEMBER =
     u"((?:\".*?\")|(?:'.*?')|(?:[^'\",#]?" MANIFEST_RUN(u",") u"*+))" MANIFEST_S u"*," MANIFEST_S u"*";
 constexpr TextView SINGLE_LINE_DOUBLE = u"^\"\"\"(.*?)\"\"\"" MANIFEST_S u"*(#.*)?$";
@@ -53,8 +56,8 @@ bool is_space(char16_t c) {
 
 // The ends of a line for Python's str.splitlines.
 bool is_line_break(char16_t c) {
-  return c == u'\n' || c == u'\r' || c == 0x0B || c == 0x0C || (c >= 0x1C && c <= 0x1E) || c == 0x85 ||
-         c == 0x2028 || c == 0x2029;
+  return c == u'\n' || c == u'\r' || c == 0x0B || c == 0x0C || (c >= 0x1C && c <= 0x1E) || c == 0x85 || c == 0x2028 ||
+         c == 0x2029;
 }
 
 bool is_quote(char16_t c) { return c == u'"' || c == u'\''; }
@@ -165,7 +168,9 @@ ManifestReader::Status ManifestReader::read_key(const Line& line, ManifestItem& 
   Match keyword{grammar_.keyword_, line.content};
   if (!keyword) return refuse();
   const Text value = keyword.group(3);
-  const std::size_t value_start = line.start + line.content.size() - value.size();
+  std::size_t value_start = line.start + line.content.size() - value.size();
+  // An empty value goes before a line break that stays at the line's end, not after it.
+  if (value.empty() && !line.content.empty() && is_line_break(line.content.back())) --value_start;
   const TextView opening = TextView(value).substr(0, 3);
   const bool triple = opening == TRIPLE_DOUBLE || opening == TRIPLE_SINGLE;
   if (!(triple ? read_multiline_value(value, value_start, item) : read_value(value, value_start, item)))

@@ -96,7 +96,6 @@ ManifestReading read_manifest(const ManifestGrammar& grammar, TextView text);
 
 // True when both texts are readable and read alike, item for item, except for the top-level key `key`,
 // which `changed` must hold as the one string `value`.
-bool reads_as_before(const ManifestGrammar& grammar, TextView original, TextView changed, TextView key,
-                     TextView value);
+bool reads_as_before(const ManifestGrammar& grammar, TextView original, TextView changed, TextView key, TextView value);
 
 }  // namespace manifest

@@ -95,8 +95,7 @@ ManifestDecision decide_manifest_text(const ManifestGrammar& grammar, TextView t
 
 std::optional<Text> read_key_version(const ManifestGrammar& grammar, TextView text) {
   const ManifestReading reading = read_manifest(grammar, text);
-  if (!reading.is_readable || !reading.key || reading.key->is_list || !reading.key->is_on_key_line)
-    return std::nullopt;
+  if (!reading.is_readable || !reading.key || reading.key->is_list || !reading.key->is_on_key_line) return std::nullopt;
   return reading.key->values[0];
 }
 

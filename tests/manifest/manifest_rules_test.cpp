@@ -1,6 +1,7 @@
+#include "manifest/manifest_rules.h"
+
 #include <gtest/gtest.h>
 
-#include "manifest/manifest_rules.h"
 #include "pattern/pattern.h"
 
 namespace {
@@ -82,8 +83,8 @@ TEST_F(ManifestRules, TheRulesGiveTheNewTextOrLeaveTheManifestAlone) {
       {u"[[a]]\n", false, false, FAILED, u""},
       // The minimum, in any form the reader reads it, before the first section.
       {u"minimumNVDAVersion = 2040.1\n", false, false, SKIPPED, u""},
-      {u"minimumNVDAVersion = \"2040.1\" # needs the new API\nlastTestedNVDAVersion = 2023.1\n", false, false,
-       SKIPPED, u""},
+      {u"minimumNVDAVersion = \"2040.1\" # needs the new API\nlastTestedNVDAVersion = 2023.1\n", false, false, SKIPPED,
+       u""},
       {u"minimumNVDAVersion\u3000= 2040.1\u00a0\nlastTestedNVDAVersion = 2023.1\n", false, false, SKIPPED, u""},
       {u"a = 1\x0cminimumNVDAVersion = 2040.1\x0clastTestedNVDAVersion = 2023.1\n", false, false, SKIPPED, u""},
       {u"a = 1\u0085minimumNVDAVersion = 2040.1\u0085lastTestedNVDAVersion = 2023.1\n", false, false, SKIPPED, u""},
