@@ -34,7 +34,7 @@ std::string make_large_manifest(std::size_t size) {
   manifest.reserve(size + LINE_SIZE);
   char line[LINE_SIZE + 1];
   for (unsigned index = 0; manifest.size() < size; ++index) {
-    std::snprintf(line, sizeof line, "summary%08u = an add-on, tested with an earlier release ..\r\n", index);
+    std::snprintf(line, sizeof line, "summary%08u = an add-on tested with an earlier release ...\r\n", index);
     manifest.append(line, LINE_SIZE);
   }
   return manifest;

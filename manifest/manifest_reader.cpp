@@ -141,6 +141,7 @@ ManifestReader::Status ManifestReader::next(ManifestItem& item) {
     if (is_comment(line->content)) continue;
     item = ManifestItem();
     item.line_start = line->start;
+    if (std::optional<Status> plain = read_plain_key(*line, item)) return *plain;
     if (std::optional<Status> section = read_section(*line, item)) return *section;
     return read_key(*line, item);
   }
@@ -175,11 +176,65 @@ ManifestReader::Status ManifestReader::read_key(const Line& line, ManifestItem& 
   const bool triple = opening == TRIPLE_DOUBLE || opening == TRIPLE_SINGLE;
   if (!(triple ? read_multiline_value(value, value_start, item) : read_value(value, value_start, item)))
     return refuse();
+  return add_key(unquote(keyword.group(2)), item);
+}
+
+ManifestReader::Status ManifestReader::add_key(Text name, ManifestItem& item) {
   item.kind = ManifestItem::Kind::KEY;
   item.depth = names_.size() - 1;
-  item.name = unquote(keyword.group(2));
+  item.name = std::move(name);
   if (!names_.back().insert(item.name).second) return refuse();
   return Status::ITEM;
+}
+
+// Most lines of a manifest are a plain key, "=" and a plain or quoted value. ConfigObj's patterns can
+// read such a line in one way only, which this reads without them; any other line is left to them.
+std::optional<ManifestReader::Status> ManifestReader::read_plain_key(const Line& line, ManifestItem& item) {
+  const TextView content = line.content;
+  auto skip_spaces = [&](std::size_t at) {
+    while (at < content.size() && is_space(content[at])) ++at;
+    return at;
+  };
+  auto is_word = [](char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_';
+  };
+  const std::size_t key_start = skip_spaces(0);
+  std::size_t key_end = key_start;
+  while (key_end < content.size() && is_word(content[key_end])) ++key_end;
+  std::size_t at = skip_spaces(key_end);
+  if (key_end == key_start || at == content.size() || content[at] != u'=') return std::nullopt;
+  const std::size_t value = skip_spaces(at + 1);
+  const TextView rest = content.substr(value);
+  auto has_quote = [](TextView text) { return text.find_first_of(u"\"'") != TextView::npos; };
+
+  std::size_t start = value, end = value;
+  if (!rest.empty() && is_quote(rest[0])) {
+    // One quoted string with no other quote in the line, then white space and maybe a comment.
+    const std::size_t closing = rest.find(rest[0], 1);
+    if (closing == TextView::npos || has_quote(rest.substr(1, closing - 1))) return std::nullopt;
+    const TextView after = rest.substr(closing + 1);
+    std::size_t tail = 0;
+    while (tail < after.size() && is_space(after[tail])) ++tail;
+    if (tail < after.size() && (after[tail] != u'#' || has_quote(after.substr(tail)))) return std::nullopt;
+    start = value + 1;
+    end = value + closing;
+  } else {
+    // Unquoted: no quote and no comma before a comment; the value ends before the white space in
+    // front of it.
+    const std::size_t comment = std::min(rest.find(u'#'), rest.size());
+    const TextView head = rest.substr(0, comment);
+    if (has_quote(head) || head.find(u',') != TextView::npos) return std::nullopt;
+    std::size_t length = head.size();
+    while (length > 0 && is_space(head[length - 1])) --length;
+    end = value + length;
+    // An empty value goes before a line break that stays at the line's end, not after it.
+    if (rest.empty() && !content.empty() && is_line_break(content.back())) start = end = value - 1;
+  }
+  item.is_on_key_line = true;
+  item.values.emplace_back(content.substr(start, end - start));
+  item.value_start = line.start + start;
+  item.value_end = line.start + end;
+  return add_key(Text(content.substr(key_start, key_end - key_start)), item);
 }
 
 bool ManifestReader::read_value(TextView value, std::size_t value_start, ManifestItem& item) {

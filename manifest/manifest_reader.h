@@ -67,7 +67,9 @@ class ManifestReader {
   };
   std::optional<Line> next_line();
   std::optional<Status> read_section(const Line& line, ManifestItem& item);
+  std::optional<Status> read_plain_key(const Line& line, ManifestItem& item);
   Status read_key(const Line& line, ManifestItem& item);
+  Status add_key(Text name, ManifestItem& item);
   bool read_value(TextView value, std::size_t value_start, ManifestItem& item);
   bool read_multiline_value(TextView value, std::size_t value_start, ManifestItem& item);
   Status refuse();
