@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "dialogs/dialogs_win32.h"
+#include "texts/catalogue.h"
 
 namespace dialogs {
 
@@ -15,6 +16,8 @@ constexpr int DIALOG_WIDTH = 300;
 constexpr int DIALOG_HEIGHT = 130;
 constexpr DWORD DIALOG_STYLE = WS_VISIBLE | WS_CAPTION | WS_SYSMENU;
 static_assert(DIALOG_STYLE == 0x10C80000);
+// A language written from right to left mirrors the dialog; its children keep their own layout, set below.
+constexpr DWORD DIALOG_EXTENDED_STYLE_RTL = WS_EX_LAYOUTRTL | WS_EX_NOINHERITLAYOUT;
 
 struct ChildWindow {
   const wchar_t* class_name;
@@ -30,6 +33,10 @@ struct ChildWindow {
 constexpr ChildWindow LABEL     {L"STATIC", WS_CHILD | WS_VISIBLE | SS_SIMPLE,                      0,                0,             10,  10, 280,  22};
 constexpr ChildWindow EDIT_FIELD{L"EDIT",   WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,   WS_EX_CLIENTEDGE, ID_INPUT_EDIT, 10,  32, 275,  21};
 constexpr ChildWindow OK_BUTTON {L"BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0,                ID_INPUT_OK,   110, 67, 80,   25};
+// From right to left, the prompt reads and aligns that way; the edit field aligns right, but the version
+// in it is typed and shown from left to right.
+constexpr ChildWindow LABEL_RTL {L"STATIC", WS_CHILD | WS_VISIBLE | SS_RIGHT,                       WS_EX_RTLREADING, 0,             10,  10, 280,  22};
+constexpr ChildWindow EDIT_RTL  {L"EDIT",   WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | ES_RIGHT, WS_EX_CLIENTEDGE, ID_INPUT_EDIT, 10, 32, 275, 21};
 // clang-format on
 static_assert(LABEL.style == 0x5000000B && EDIT_FIELD.style == 0x50010080 && OK_BUTTON.style == 0x50010001);
 static_assert(EDIT_FIELD.extended_style == 0x200);
@@ -176,20 +183,21 @@ Text ask_text(TextView title, TextView message, TextView default_text) {
   const int half_height = GetSystemMetrics(SM_CYSCREEN) / 2;
   const int half_width = GetSystemMetrics(SM_CXSCREEN) / 2;
   ResultSlot result;
-  HWND dialog = CreateWindowExW(0, CLASS_NAME, wide_title.get(), DIALOG_STYLE, half_width - DIALOG_WIDTH / 2,
-                                half_height - DIALOG_HEIGHT / 2, DIALOG_WIDTH, DIALOG_HEIGHT, find_owner_window(),
-                                nullptr, program_module(), nullptr);
+  const bool right_to_left = texts::is_right_to_left();
+  HWND dialog = CreateWindowExW(right_to_left ? DIALOG_EXTENDED_STYLE_RTL : 0, CLASS_NAME, wide_title.get(),
+                                DIALOG_STYLE, half_width - DIALOG_WIDTH / 2, half_height - DIALOG_HEIGHT / 2,
+                                DIALOG_WIDTH, DIALOG_HEIGHT, find_owner_window(), nullptr, program_module(), nullptr);
   if (!dialog) return {};
   SetWindowLongPtrW(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&result));
 
-  create_child(dialog, LABEL, wide_message.get());
-  state.edit = create_child(dialog, EDIT_FIELD, nullptr);
+  create_child(dialog, right_to_left ? LABEL_RTL : LABEL, wide_message.get());
+  state.edit = create_child(dialog, right_to_left ? EDIT_RTL : EDIT_FIELD, nullptr);
   SetFocus(state.edit);
   if (!wide_default.absent()) {
     SendMessageW(state.edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide_default.get()));
     SendMessageW(state.edit, EM_SETSEL, wide_default.size(), static_cast<LPARAM>(wide_default.size()));
   }
-  create_child(dialog, OK_BUTTON, L"OK");
+  create_child(dialog, OK_BUTTON, WideText(texts::tr(u"OK")).get());
 
   std::array<ACCEL, 2> keys{{{FVIRTKEY, VK_RETURN, ID_INPUT_OK}, {FVIRTKEY, VK_ESCAPE, ID_INPUT_CANCEL}}};
   UniqueAccelerators accelerators(CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size())));

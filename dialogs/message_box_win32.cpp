@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include "dialogs/dialogs_win32.h"
+#include "texts/catalogue.h"
 
 namespace dialogs {
 
@@ -32,6 +33,8 @@ std::int32_t show_message_box(TextView title, TextView text, std::uint32_t flags
   HWND owner = find_owner_window();
   disable_thread_windows();
   ScopeExit restore([] { restore_thread_windows(); });
+  // A language written from right to left is read and aligned that way, title and buttons included.
+  if (texts::is_right_to_left()) flags |= MB_RTLREADING | MB_RIGHT;
   return MessageBoxW(owner, wide_text.get(), wide_title.get(), flags);
 }
 

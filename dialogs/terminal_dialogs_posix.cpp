@@ -14,6 +14,7 @@
 
 #include "dialogs/dialogs.h"
 #include "runtime/utf8.h"
+#include "texts/catalogue.h"
 
 namespace dialogs {
 namespace {
@@ -22,10 +23,7 @@ constexpr int INPUT_FD = STDIN_FILENO;
 constexpr int OUTPUT_FD = STDOUT_FILENO;
 
 constexpr std::uint32_t BUTTONS_MASK = 0xF;
-constexpr std::string_view PROMPT_NO_DEFAULT = "[y/N] ";
-constexpr std::string_view PROMPT_YES_DEFAULT = "[Y/n] ";
 constexpr std::string_view PROMPT_INPUT = "> ";
-constexpr std::string_view NOT_A_FOLDER = "Not a folder: ";
 
 // Straight to the descriptor, so nothing waits in a buffer while the program blocks on a read. False
 // when the output cannot take the bytes (closed, or nobody reads it): the dialog was not shown.
@@ -99,16 +97,38 @@ Text lowercase_ascii(TextView text) {
   return lower;
 }
 
+// The answer's button: the language's own words and letters first, then the English ones, which work in
+// every language.
+std::optional<std::int32_t> read_answer(TextView word) {
+  // TRANSLATORS: the letter that answers Yes in the terminal; also the first letter in "[y/N] ".
+  const TextView yes_letter = texts::tr(u"y");
+  // TRANSLATORS: the letter that answers No in the terminal; also the letter N in "[y/N] ".
+  const TextView no_letter = texts::tr(u"n");
+  // TRANSLATORS: the word that answers Yes in the terminal.
+  const TextView yes_word = texts::tr(u"yes");
+  // TRANSLATORS: the word that answers No in the terminal.
+  const TextView no_word = texts::tr(u"no");
+  for (TextView yes : {yes_letter, yes_word, TextView(u"y"), TextView(u"yes")})
+    if (word == lowercase_ascii(yes)) return BUTTON_YES;
+  for (TextView no : {no_letter, no_word, TextView(u"n"), TextView(u"no")})
+    if (word == lowercase_ascii(no)) return BUTTON_NO;
+  return std::nullopt;
+}
+
 std::int32_t ask_yes_no(bool no_is_default) {
-  const std::string_view prompt = no_is_default ? PROMPT_NO_DEFAULT : PROMPT_YES_DEFAULT;
+  // TRANSLATORS: the prompt of a question in the terminal whose default answer is No; use the letters
+  // of "y" and "n".
+  const TextView no_default = texts::tr(u"[y/N] ");
+  // TRANSLATORS: the same prompt where the default answer is Yes.
+  const TextView yes_default = texts::tr(u"[Y/n] ");
+  const std::string prompt = runtime::utf16_to_utf8(no_is_default ? no_default : yes_default);
   for (;;) {
     std::optional<Text> answer = ask_line(prompt);
     // A script that runs out of answers must never agree to anything.
     if (!answer) return BUTTON_NO;
     Text word = lowercase_ascii(*answer);
     if (word.empty()) return no_is_default ? BUTTON_NO : BUTTON_YES;
-    if (word == u"y" || word == u"yes") return BUTTON_YES;
-    if (word == u"n" || word == u"no") return BUTTON_NO;
+    if (std::optional<std::int32_t> button = read_answer(word)) return *button;
   }
 }
 
@@ -164,7 +184,7 @@ Text choose_folder(TextView title, TextView /*initial_folder*/) {
     if (!answer || answer->empty()) return Text();
     Text folder = with_closing_slash(*answer);
     if (is_existing_folder(folder)) return folder;
-    if (!write_output(std::string(NOT_A_FOLDER) + runtime::utf16_to_utf8(*answer) + '\n')) return Text();
+    if (!write_line(texts::format(u"Not a folder: {path}", {{u"path", *answer}}))) return Text();
   }
 }
 

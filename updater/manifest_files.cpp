@@ -5,6 +5,7 @@
 #include "files/text_files.h"
 #include "manifest/manifest_rules.h"
 #include "runtime/utf8.h"
+#include "texts/catalogue.h"
 #include "updater/run_start.h"
 
 namespace updater {
@@ -23,7 +24,9 @@ bool rewrite_in_place(TextView path, TextView new_text, const std::string& old_b
                   files::write_file_text(0, runtime::utf8_to_utf16(old_bytes)) != 0;
   restored = files::close_file(0) && restored;
   if (!restored)
-    dialogs::show_message_box(u"Error", u"Could not restore " + Text(path) + u" from its backup", FLAGS_ERROR);
+    dialogs::show_message_box(texts::tr(u"Error"),
+                              texts::format(u"Could not restore {path} from its backup", {{u"path", path}}),
+                              FLAGS_ERROR);
   return false;
 }
 

@@ -8,6 +8,7 @@
 #include "manifest/manifest_rules.h"
 #include "runtime/program_end.h"
 #include "runtime/text_functions.h"
+#include "texts/catalogue.h"
 #include "updater/manifest_files.h"
 #include "updater/run_start.h"
 
@@ -22,8 +23,9 @@ Text make_new_manifest_text(RunState& state, TextView manifest_path) {
     return Text();
   }
   manifest::ManifestDecision decision = manifest::decide_manifest_text(state.grammar, *text, state.version_text, [&] {
-    Text question = u"Last tested version key not found in " + Text(manifest_path) + u". Add it?";
-    return is_yes_to_adding_key(dialogs::show_message_box(u"Warning", question, FLAGS_ADD_KEY));
+    const Text question =
+        texts::format(u"Last tested version key not found in {path}. Add it?", {{u"path", manifest_path}});
+    return is_yes_to_adding_key(dialogs::show_message_box(texts::tr(u"Warning"), question, FLAGS_ADD_KEY));
   });
   if (decision.outcome == ManifestOutcome::SKIPPED) ++state.skipped_count;
   if (decision.outcome == ManifestOutcome::FAILED) ++state.failed_count;
@@ -43,7 +45,8 @@ void rewrite_found_manifest(RunState& state, TextView entry_name) {
   // The backup holds the bytes the new text was made from, and is on the disk before the manifest is
   // touched.
   if (files::replace_file(backup_path, state.manifest_bytes, state.manifest_path) != files::FILE_REPLACED) {
-    dialogs::show_message_box(u"Error", u"Could not back up " + state.manifest_path, FLAGS_ERROR);
+    dialogs::show_message_box(
+        texts::tr(u"Error"), texts::format(u"Could not back up {path}", {{u"path", state.manifest_path}}), FLAGS_ERROR);
     runtime::end_program();
   }
 

@@ -11,6 +11,7 @@
 #include "manifest/manifest_rules.h"
 #include "runtime/program_end.h"
 #include "runtime/text_functions.h"
+#include "texts/catalogue.h"
 #include "updater/manifest_files.h"
 #include "updater/run_start.h"
 
@@ -23,10 +24,6 @@ namespace updater {
 using runtime::format_integer;
 
 namespace {
-
-constexpr TextView CONFIRMATION =
-    u"This will put the manifests saved in the manifest backups folder back into the addons folder. A manifest that "
-    u"has changed in any other way since its backup was made is left as it is. Are you sure you want to proceed?";
 
 // In the order the summary counts them.
 enum RestoreOutcome { RESTORED, UNCHANGED, CHANGED_SINCE, NOT_INSTALLED, FAILED, OUTCOMES };
@@ -73,7 +70,12 @@ std::vector<Text> list_backups() {
 
 Text join(const std::vector<Text>& names) {
   Text joined;
-  for (const Text& name : names) joined += (joined.empty() ? u"" : u", ") + name;
+  // TRANSLATORS: what stands between two names of add-ons in a list.
+  const TextView separator = texts::tr(u", ");
+  for (const Text& name : names) {
+    if (!joined.empty()) joined += separator;
+    joined += name;
+  }
   return joined;
 }
 
@@ -86,11 +88,18 @@ void run_restore() {
 
   const std::vector<Text> backups = list_backups();
   if (backups.empty()) {
-    dialogs::show_message_box(u"Info", u"No manifest backups found in " + backup_folder_text(addons_folder) + u".",
-                              FLAGS_INFORMATION);
+    dialogs::show_message_box(
+        texts::tr(u"Info"),
+        texts::format(u"No manifest backups found in {folder}.", {{u"folder", backup_folder_text(addons_folder)}}),
+        FLAGS_INFORMATION);
     runtime::end_program();
   }
-  if (!is_confirmed(dialogs::show_message_box(u"Warning", CONFIRMATION, FLAGS_CONFIRM))) runtime::end_program();
+  const TextView confirmation = texts::tr(
+      u"This will put the manifests saved in the manifest backups folder back into the addons folder. A "
+      u"manifest that has changed in any other way since its backup was made is left as it is. Are you sure "
+      u"you want to proceed?");
+  if (!is_confirmed(dialogs::show_message_box(texts::tr(u"Warning"), confirmation, FLAGS_CONFIRM)))
+    runtime::end_program();
 
   std::array<std::int32_t, OUTCOMES> counts{};
   std::vector<Text> changed_names;
@@ -108,19 +117,23 @@ void run_restore() {
 
   if (!changed_names.empty())
     dialogs::show_message_box(
-        u"Warning",
-        u"These manifests have changed since their backups were made and were left as they are: " +
-            join(changed_names) + u".",
+        texts::tr(u"Warning"),
+        texts::format(u"These manifests have changed since their backups were made and were left as they are: {names}.",
+                      {{u"names", join(changed_names)}}),
         FLAGS_WARNING);
-  dialogs::show_message_box(u"Done",
-                            format_integer(static_cast<std::int32_t>(backups.size())) + u" backups found, " +
-                                format_integer(counts[RESTORED]) + u" restored, " + format_integer(counts[UNCHANGED]) +
-                                u" unchanged, " + format_integer(counts[CHANGED_SINCE]) + u" changed since, " +
-                                format_integer(counts[NOT_INSTALLED]) + u" not installed, " +
-                                format_integer(counts[FAILED]) + u" failed.",
+  dialogs::show_message_box(texts::tr(u"Done"),
+                            texts::format(u"{found} backups found, {restored} restored, {unchanged} unchanged, "
+                                          u"{changed} changed since, {missing} not installed, {failed} failed.",
+                                          {{u"found", format_integer(static_cast<std::int32_t>(backups.size()))},
+                                           {u"restored", format_integer(counts[RESTORED])},
+                                           {u"unchanged", format_integer(counts[UNCHANGED])},
+                                           {u"changed", format_integer(counts[CHANGED_SINCE])},
+                                           {u"missing", format_integer(counts[NOT_INSTALLED])},
+                                           {u"failed", format_integer(counts[FAILED])}}),
                             FLAGS_INFORMATION);
   if (counts[RESTORED] > 0)
-    dialogs::show_message_box(u"Info", u"Restart NVDA to load the restored manifests.", FLAGS_INFORMATION);
+    dialogs::show_message_box(texts::tr(u"Info"), texts::tr(u"Restart NVDA to load the restored manifests."),
+                              FLAGS_INFORMATION);
   runtime::end_program();
 }
 

@@ -6,6 +6,8 @@
 #include "pattern/pattern.h"
 #include "runtime/program_end.h"
 #include "runtime/text_functions.h"
+#include "texts/catalogue.h"
+#include "updater/run_language.h"
 #include "updater/single_instance.h"
 
 namespace updater {
@@ -24,10 +26,11 @@ void start_run() {
   files::init_file_library();
   pattern::init_pattern_library();
   dialogs::init_dialogs();
+  choose_run_language();
 
   // Two runs at once would each write manifests from what they read before the other wrote.
   if (is_another_instance_running()) {
-    dialogs::show_message_box(u"Error", u"Quillbrook is already running.", FLAGS_ERROR);
+    dialogs::show_message_box(texts::tr(u"Error"), texts::tr(u"Quillbrook is already running."), FLAGS_ERROR);
     runtime::end_program();
   }
 }
@@ -35,12 +38,13 @@ void start_run() {
 Text settle_addons_folder() {
   Text folder = files::get_user_folder(files::USER_FOLDER_APPDATA) + u"nvda\\addons\\";
   if (files::query_path_size(folder) != files::PATH_IS_FOLDER) {
-    folder = dialogs::choose_folder(u"NVDA addon directory", u"");
+    folder = dialogs::choose_folder(texts::tr(u"NVDA addon directory"), u"");
     if (is_empty(folder)) runtime::end_program();
   }
   // Every path of a run is relative to the add-ons folder, so the run must not go on anywhere else.
   if (!files::set_current_folder(folder)) {
-    dialogs::show_message_box(u"Error", u"Could not open the folder " + folder, FLAGS_ERROR);
+    dialogs::show_message_box(texts::tr(u"Error"),
+                              texts::format(u"Could not open the folder {folder}", {{u"folder", folder}}), FLAGS_ERROR);
     runtime::end_program();
   }
   return folder;

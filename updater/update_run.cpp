@@ -6,6 +6,8 @@
 #include "runtime/date.h"
 #include "runtime/program_end.h"
 #include "runtime/text_functions.h"
+#include "texts/catalogue.h"
+#include "texts/typed_digits.h"
 #include "updater/manifest_rewrite.h"
 #include "updater/run_start.h"
 
@@ -15,29 +17,24 @@ using runtime::format_integer;
 
 namespace {
 
-constexpr TextView CONFIRMATION =
-    u"This will modify all manifest.ini files found in the addons folder. They will be backed up in the manifest "
-    u"backups folder. Are you sure you want to proceed?";
-constexpr TextView BACKUP_NOTE_AFTER_FOLDER =
-    u". If you wish to restore the old manifests, copy all directories inside the backup folder and "
-    u"paste them in addons folder and confirm replace.";
-
 bool is_empty(TextView text) { return runtime::are_texts_equal(text, u"") != 0; }
 
 // Asks until the answer is empty (the user gave up) or a version the manifests can hold.
 Text ask_version() {
   // The clock's own year: a date value stops at 2038.
   const Text example = format_integer(runtime::read_local_clock().year + 10) + u".1.1";
-  const Text message = u"set manifests to what version (year.major(optionally .minor), E.g., " + example + u"?";
+  const Text message = texts::format(u"set manifests to what version (year.major(optionally .minor), E.g., {example}?",
+                                     {{u"example", example}});
   Text typed;
   for (;;) {
-    typed = dialogs::ask_text(u"version", message, typed);
+    // Typed with the digits of the user's keyboard, read as ASCII: what is written is always ASCII.
+    typed = texts::with_ascii_digits(dialogs::ask_text(texts::tr(u"version"), message, typed));
     if (is_empty(typed) || manifest::is_valid_version(typed)) return typed;
-    dialogs::show_message_box(u"Error",
+    dialogs::show_message_box(texts::tr(u"Error"),
                               // A zero unit would end the message where it stands.
-                              u"The version \"" + Text(runtime::until_terminator(typed)) +
-                                  u"\" is not valid. Type it as year.major or year.major.minor, for example " +
-                                  example + u".",
+                              texts::format(u"The version \"{version}\" is not valid. Type it as year.major or "
+                                            u"year.major.minor, for example {example}.",
+                                            {{u"version", runtime::until_terminator(typed)}, {u"example", example}}),
                               FLAGS_ERROR);
   }
 }
@@ -49,10 +46,14 @@ void run_update() {
   RunState state;
   state.addons_folder = settle_addons_folder();
 
-  if (!is_confirmed(dialogs::show_message_box(u"Warning", CONFIRMATION, FLAGS_CONFIRM))) runtime::end_program();
+  const TextView confirmation = texts::tr(
+      u"This will modify all manifest.ini files found in the addons folder. They will be backed up in the "
+      u"manifest backups folder. Are you sure you want to proceed?");
+  if (!is_confirmed(dialogs::show_message_box(texts::tr(u"Warning"), confirmation, FLAGS_CONFIRM)))
+    runtime::end_program();
 
   if (!files::start_folder_listing(0, files::get_current_folder(), u"*")) {
-    dialogs::show_message_box(u"Error", u"No directories found", FLAGS_ERROR);
+    dialogs::show_message_box(texts::tr(u"Error"), texts::tr(u"No directories found"), FLAGS_ERROR);
     runtime::end_program();
   }
 
@@ -67,14 +68,19 @@ void run_update() {
   files::finish_folder_listing(0);
 
   dialogs::show_message_box(
-      u"Done",
-      format_integer(state.found_count) + u" manifests found, " + format_integer(state.skipped_count) + u" skipped, " +
-          format_integer(state.failed_count) + u" failed, " + format_integer(state.modified_count) + u" modified.",
+      texts::tr(u"Done"),
+      texts::format(u"{found} manifests found, {skipped} skipped, {failed} failed, {modified} modified.",
+                    {{u"found", format_integer(state.found_count)},
+                     {u"skipped", format_integer(state.skipped_count)},
+                     {u"failed", format_integer(state.failed_count)},
+                     {u"modified", format_integer(state.modified_count)}}),
       FLAGS_INFORMATION);
 
-  dialogs::show_message_box(u"Info",
-                            u"Backups of the old manifests have been placed in " +
-                                backup_folder_text(state.addons_folder) + Text(BACKUP_NOTE_AFTER_FOLDER),
+  dialogs::show_message_box(texts::tr(u"Info"),
+                            texts::format(u"Backups of the old manifests have been placed in {folder}. If you wish to "
+                                          u"restore the old manifests, copy all directories inside the backup folder "
+                                          u"and paste them in addons folder and confirm replace.",
+                                          {{u"folder", backup_folder_text(state.addons_folder)}}),
                             FLAGS_INFORMATION);
   runtime::end_program();
 }

@@ -101,6 +101,14 @@ class ProgramDriver {
   // 32-bit product from a 64-bit test); an empty path goes back to the build's own.
   void use_program(std::filesystem::path program) { program_ = std::move(program); }
 
+  // The user's system language, as the environment gives it to the program: LANG set to `locale`
+  // ("es_ES.UTF-8"), and no other language variable, on POSIX and for Wine alike. By default none is
+  // set, and the system's language is English.
+  void use_system_locale(std::string locale) { locale_ = std::move(locale); }
+  // The language the program is to speak, as its catalogue is named ("es"): the terminal port's
+  // prompts are read in it. English by default.
+  void expect_language(std::string language) { language_ = std::move(language); }
+
   // Where a test makes a folder that the user chooses in the folder chooser.
   static std::filesystem::path chooser_base();
 
@@ -112,6 +120,8 @@ class ProgramDriver {
   std::filesystem::path owned_;  // removed at the end
   std::filesystem::path program_;
   bool unprivileged_ = false;
+  std::string locale_;
+  std::string language_ = "en";
   int kill_answer_ = 0;  // 0: never
   std::chrono::microseconds kill_delay_{0};
 };

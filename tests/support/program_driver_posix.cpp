@@ -12,14 +12,13 @@
 
 #include "runtime/utf8.h"
 #include "tests/support/program_driver.h"
+#include "tests/support/test_support.h"
 
 namespace driver {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr std::string_view CHOOSER_TITLE = "NVDA addon directory";
 
 std::vector<std::string> split_lines(std::string_view text) {
   std::vector<std::string> lines;
@@ -80,6 +79,7 @@ RunResult ProgramDriver::run(const Responder& responder) {
   const std::string config = appdata_.string();
   const std::string program = program_.empty() ? std::string(QUILLBROOK_PROGRAM) : program_.string();
   const bool drop_root = unprivileged_ && geteuid() == 0;
+  const std::string locale = locale_;
   pid_t pid = fork();
   if (pid < 0) {
     for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) close(fd);
@@ -95,6 +95,8 @@ RunResult ProgramDriver::run(const Responder& responder) {
     close(from_child[0]);
     close(from_child[1]);
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) unsetenv(name);
+    if (!locale.empty()) setenv("LANG", locale.c_str(), 1);
     execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -106,6 +108,13 @@ RunResult ProgramDriver::run(const Responder& responder) {
   RunResult result;
   std::string pending;  // output not yet turned into dialogs
   Dialog current;       // the dialog whose prompt was last answered (asked again on a bad answer)
+  auto in_language = [&](std::u16string_view english) {
+    return runtime::utf16_to_utf8(test_support::translated(language_, english));
+  };
+  const std::string no_default = in_language(u"[y/N] "), yes_default = in_language(u"[Y/n] ");
+  const std::string chooser_title = in_language(u"NVDA addon directory");
+  std::string not_a_folder = in_language(u"Not a folder: {path}");
+  not_a_folder.resize(not_a_folder.find("{path}"));
   const auto deadline = Clock::now() + std::chrono::seconds(60);
   auto last_answer = Clock::now();
   int answers = 0;
@@ -125,15 +134,15 @@ RunResult ProgramDriver::run(const Responder& responder) {
     }
     // Nothing more arrives: the program waits for an answer when the output ends in a prompt.
     std::string prompt;
-    for (const char* candidate : {"[y/N] ", "[Y/n] ", "> "})
+    for (const std::string& candidate : {no_default, yes_default, std::string("> ")})
       if (pending.ends_with(candidate)) prompt = candidate;
     if (prompt.empty()) continue;
     auto lines = split_lines(std::string_view(pending).substr(0, pending.size() - prompt.size()));
     pending.clear();
 
-    if (prompt == "> " && !lines.empty() && lines.back().starts_with("Not a folder: ")) {
+    if (prompt == "> " && !lines.empty() && lines.back().starts_with(not_a_folder)) {
       lines.pop_back();  // the chooser asks again
-    } else if (prompt == "> " && !lines.empty() && lines.back() == CHOOSER_TITLE) {
+    } else if (prompt == "> " && !lines.empty() && lines.back() == chooser_title) {
       add_ok_boxes(result, lines, lines.size() - 1);
       current = Dialog{Dialog::Kind::chooser, utf16(lines.back()), u"", false, false, {}};
       result.dialogs.push_back(current);
@@ -143,7 +152,7 @@ RunResult ProgramDriver::run(const Responder& responder) {
                        utf16(lines[lines.size() - 2]),
                        utf16(lines.back()),
                        prompt != "> ",
-                       prompt == "[y/N] ",
+                       prompt == no_default,
                        {}};
       result.dialogs.push_back(current);
     }

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <set>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "runtime/system_win32.h"
@@ -135,6 +137,24 @@ void send(std::initializer_list<std::pair<WORD, bool>> keys) {
 
 void press(WORD key) { send({{key, true}, {key, false}}); }
 void press_with(WORD modifier, WORD key) { send({{modifier, true}, {key, true}, {key, false}, {modifier, false}}); }
+
+// Presses a message box's button as a user does: Alt and the button's underlined letter, where the
+// keyboard has that letter; else Tab to the button (a Yes/No box has two) and Enter.
+void press_button(HWND box, int id) {
+  HWND button = GetDlgItem(box, id);
+  const std::wstring text = button ? window_reading::window_text(button) : std::wstring();
+  const std::size_t mark = text.find(L'&');
+  const SHORT key = mark + 1 < text.size() ? VkKeyScanW(text[mark + 1]) : -1;
+  if (key != -1) {
+    press_with(VK_MENU, LOBYTE(key));
+    return;
+  }
+  if (button && focused_window(box) != button) {
+    press(VK_TAB);
+    wait_until([&] { return focused_window(box) == button; }, 2s);
+  }
+  press(VK_RETURN);
+}
 
 void type(const std::u16string& text) {
   for (char16_t unit : text) {
@@ -335,6 +355,23 @@ std::wstring windows_path(std::filesystem::path program) {
   return std::filesystem::path(text).make_preferred().wstring();
 }
 
+// The test's environment for the program, without its language variables, which Wine reads as the
+// user's locale; LANG set to `locale` where one is given. A block of zero-ended entries, ended by an
+// empty one.
+std::wstring program_environment(const std::string& locale) {
+  std::wstring block;
+  const wchar_t* strings = GetEnvironmentStringsW();
+  for (const wchar_t* entry = strings; entry && *entry; entry += wcslen(entry) + 1) {
+    const std::wstring_view name(entry, wcscspn(entry + 1, L"=") + 1);
+    if (name == L"LANG" || name == L"LC_ALL" || name == L"LC_MESSAGES" || name == L"LANGUAGE") continue;
+    block.append(entry).push_back(L'\0');
+  }
+  if (strings) FreeEnvironmentStringsW(const_cast<wchar_t*>(strings));
+  if (!locale.empty()) block.append(L"LANG=" + std::wstring(locale.begin(), locale.end())).push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
+}
+
 }  // namespace
 
 std::u16string transcript_line(const Dialog& dialog) {
@@ -384,8 +421,9 @@ RunResult ProgramDriver::run(const Responder& responder) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   // Suspended until the WinEvent hook is in place, so that no event of the first dialog is missed.
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                      &info))
+  std::wstring environment = program_environment(locale_);
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT,
+                      environment.data(), nullptr, &startup, &info))
     throw std::runtime_error("cannot start the program");
   UniqueKernelHandle process(info.hProcess), thread(info.hThread);
   // The program ends with the test, even when the test is killed: a dialog left open would take the
@@ -434,10 +472,10 @@ RunResult ProgramDriver::run(const Responder& responder) {
     Answer answer = responder(dialog);
     switch (answer.kind) {
       case Answer::Kind::yes:
-        press_with(VK_MENU, 'Y');
+        press_button(window, IDYES);
         break;
       case Answer::Kind::no:
-        press_with(VK_MENU, 'N');
+        press_button(window, IDNO);
         break;
       case Answer::Kind::enter:
         press(VK_RETURN);

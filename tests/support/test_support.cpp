@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "runtime/utf8.h"
+#include "texts/catalogue_table.h"
 
 namespace test_support {
 
@@ -81,6 +82,15 @@ std::vector<std::string> list_names(const std::filesystem::path& folder) {
 runtime::Text path_text(const std::filesystem::path& path) {
   auto units = path.u16string();
   return runtime::Text(units.begin(), units.end());
+}
+
+std::u16string translated(const std::string& language, std::u16string_view english) {
+  const std::u16string name = runtime::utf8_to_utf16(language);
+  for (const texts::Catalogue& catalogue : texts::catalogues())
+    if (catalogue.language == name)
+      for (const texts::Translation& entry : catalogue.translations)
+        if (entry.english == english) return std::u16string(entry.translated);
+  return std::u16string(english);
 }
 
 }  // namespace test_support

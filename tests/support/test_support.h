@@ -58,6 +58,10 @@ void write_bytes(const std::filesystem::path& file, std::string_view bytes);
 // The names in a folder, sorted: what a run left behind.
 std::vector<std::string> list_names(const std::filesystem::path& folder);
 
+// An English text of the program as the compiled-in catalogue of `language` ("es") has it; the English
+// text for "en" and for a text the catalogue lacks.
+std::u16string translated(const std::string& language, std::u16string_view english);
+
 // A path as a Text (UTF-16).
 runtime::Text path_text(const std::filesystem::path& path);
 

@@ -602,6 +602,90 @@ TEST_F(EndToEnd, ARestoreNeedsBackupsAConfirmationAndNoOtherRun) {
   EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2036.1.1\r\n");
 }
 
+// A template of the program's texts in a language, its placeholders filled in as the program fills them.
+std::u16string in_language(const std::string& language, std::u16string_view english,
+                           const std::map<std::u16string, std::u16string>& fields = {}) {
+  std::u16string text = test_support::translated(language, english);
+  for (const auto& [name, value] : fields) {
+    const std::u16string placeholder = u"{" + name + u"}";
+    for (std::size_t at; (at = text.find(placeholder)) != std::u16string::npos;)
+      text.replace(at, placeholder.size(), value);
+  }
+  return text;
+}
+
+// NVDA's own language (nvda.ini) first, else the system's (the environment on POSIX, Wine's locale
+// under Wine), else English; the version typed with the digits of the user's keyboard. Each run goes
+// through to its notes in that language, and so does the restore after it.
+TEST_F(EndToEnd, ARunSpeaksNvdasLanguageElseTheSystemsElseEnglish) {
+  struct Row {
+    const char* nvda_ini;  // nothing when empty
+    const char* locale;    // the system's, when not empty
+    const char* language;  // what the run must speak
+    std::u16string typed;  // read as 2036.1.1
+  };
+  const Row rows[] = {
+      {"[general]\nlanguage = es\n", "", "es", u"2036.1.1"},
+      {"[general]\r\nlanguage = ar\r\n", "", "ar", u"\u0662\u0660\u0663\u0666\u066B\u0661\u066B\u0661"},
+      {"", "es_ES.UTF-8", "es", u"2036.1.1"},
+      {"", "ar_EG.UTF-8", "ar", u"2036.1.1"},
+      {"[general]\nlanguage = Windows\n", "fa_IR.UTF-8", "fa", u"\u06F2\u06F0\u06F3\u06F6.\u06F1.\u06F1"},
+      {"[general]\nlanguage = de\n", "es_ES.UTF-8", "de", u"2036.1.1"},
+      {"[general]\nlanguage = ja\n", "", "ja", u"\uFF12\uFF10\uFF13\uFF16\uFF0E\uFF11\uFF0E\uFF11"},
+      // A language without a catalogue, an nvda.ini that NVDA refuses, a language outside [general].
+      {"[general]\nlanguage = pt_PT\n", "pt_BR.UTF-8", "pt_BR", u"2036.1.1"},
+      {"[general]\nlanguage = es\nlanguage = de\n", "", "en", u"2036.1.1"},
+      {"[speech]\nlanguage = es\n", "", "en", u"2036.1.1"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.nvda_ini) + " / " + row.locale + " -> " + row.language);
+    driver::ProgramDriver user;
+    user.use_system_locale(row.locale);
+    user.expect_language(row.language);
+    const fs::path nvda = user.appdata() / "nvda";
+    fs::create_directories(nvda / "addons" / "one");
+    write_bytes(nvda / "addons" / "one" / "manifest.ini", "lastTestedNVDAVersion = 2023.1\n");
+    if (*row.nvda_ini) write_bytes(nvda / "nvda.ini", row.nvda_ini);
+    const std::string language = row.language;
+
+    RunResult result = user.run([&](const Dialog& dialog) {
+      if (dialog.kind == Dialog::Kind::input) return Answer{Answer::Kind::type, row.typed};
+      return Answer{dialog.yes_no ? Answer::Kind::yes : Answer::Kind::enter, {}};
+    });
+    expect_clean_exit(result);
+    ASSERT_EQ(titles(result),
+              (std::vector<std::u16string>{in_language(language, u"Warning"), in_language(language, u"version"),
+                                           in_language(language, u"Done"), in_language(language, u"Info")}));
+    EXPECT_EQ(result.dialogs[1].text,
+              in_language(language, u"set manifests to what version (year.major(optionally .minor), E.g., {example}?",
+                          {{u"example", runtime::format_integer(runtime::read_local_clock().year + 10) + u".1.1"}}));
+    EXPECT_EQ(
+        result.dialogs[2].text,
+        in_language(language, u"{found} manifests found, {skipped} skipped, {failed} failed, {modified} modified.",
+                    {{u"found", u"1"}, {u"skipped", u"0"}, {u"failed", u"0"}, {u"modified", u"1"}}));
+    EXPECT_EQ(read_bytes(nvda / "addons" / "one" / "manifest.ini"), "lastTestedNVDAVersion = 2036.1.1\n");
+
+    user.use_program(restore_program());
+    result = user.run([](const Dialog& dialog) {
+      return Answer{dialog.yes_no ? Answer::Kind::yes : Answer::Kind::enter, {}};
+    });
+    expect_clean_exit(result);
+    ASSERT_EQ(result.dialogs.size(), 3u);
+    EXPECT_EQ(
+        result.dialogs[1].text,
+        in_language(language,
+                    u"{found} backups found, {restored} restored, {unchanged} unchanged, {changed} changed since, "
+                    u"{missing} not installed, {failed} failed.",
+                    {{u"found", u"1"},
+                     {u"restored", u"1"},
+                     {u"unchanged", u"0"},
+                     {u"changed", u"0"},
+                     {u"missing", u"0"},
+                     {u"failed", u"0"}}));
+    EXPECT_EQ(read_bytes(nvda / "addons" / "one" / "manifest.ini"), "lastTestedNVDAVersion = 2023.1\n");
+  }
+}
+
 TEST_F(EndToEnd, RealManifestsAreRewrittenByTheRules) {
   SKIP_WITHOUT_SHARED_DIR();
   std::map<std::string, std::string> before;
