@@ -45,7 +45,8 @@ void choose_run_language() {
   const std::vector<Text> system = texts::system_languages();
   const std::optional<Text> nvda = read_nvda_language();
   if (nvda && *nvda != u"Windows" && texts::choose_language(*nvda)) {
-    if (system.empty() || language_of(system.front()) != language_of(*nvda)) texts::use_language_for_system_texts(*nvda);
+    if (system.empty() || language_of(system.front()) != language_of(*nvda))
+      texts::use_language_for_system_texts(*nvda);
     return;
   }
   for (const Text& tag : system)

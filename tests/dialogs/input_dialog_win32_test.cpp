@@ -6,6 +6,7 @@
 #include "dialogs/dialogs.h"
 #include "dialogs/dialogs_win32.h"
 #include "tests/dialogs/dialog_robot_win32.h"
+#include "texts/catalogue.h"
 
 namespace {
 
@@ -142,6 +143,38 @@ TEST_F(InputDialogTest, IsACentredFixedWindowWithALabelAnEditFieldAndAnOkButton)
   EXPECT_EQ(seen.selection_end, 6u);
   EXPECT_TRUE(seen.focus_on_button_after_tab);
   EXPECT_TRUE(seen.focus_back_in_edit_on_activation);
+  EXPECT_EQ(answer, u"2036.1");
+}
+
+// From right to left the dialog is mirrored and its prompt reads and aligns that way; the edit field
+// aligns right but reads from left to right, as the version does; the button speaks the language.
+TEST_F(InputDialogTest, InALanguageWrittenFromRightToLeftTheDialogReadsThatWayButTheVersionDoesNot) {
+  ASSERT_TRUE(texts::choose_language(u"ar"));
+  struct Seen {
+    LONG dialog_extended = 0;
+    SeenControl label, edit, button;
+  } seen;
+  const auto answer = run_with_robot([] { return dialogs::ask_text(u"version", u"prompt", u"2036.1"); },
+                                     [&](DWORD thread) {
+                                       HWND dialog = wait_for_input_dialog(thread);
+                                       if (!dialog) return;
+                                       seen.dialog_extended = extended_style(dialog);
+                                       const std::vector<HWND> children = child_windows(dialog);
+                                       if (children.size() == 3) {
+                                         seen.label = look_at_control(dialog, children[0]);
+                                         seen.edit = look_at_control(dialog, children[1]);
+                                         seen.button = look_at_control(dialog, children[2]);
+                                       }
+                                       press_key(focused_window(thread), VK_RETURN);
+                                       wait_gone(dialog);
+                                     });
+  texts::choose_language(u"en");
+  EXPECT_EQ(seen.dialog_extended & (WS_EX_LAYOUTRTL | WS_EX_NOINHERITLAYOUT), WS_EX_LAYOUTRTL | WS_EX_NOINHERITLAYOUT);
+  EXPECT_EQ(seen.label.style & SS_TYPEMASK, SS_RIGHT);
+  EXPECT_TRUE(seen.label.extended_style & WS_EX_RTLREADING);
+  EXPECT_TRUE(seen.edit.style & ES_RIGHT);
+  EXPECT_FALSE(seen.edit.extended_style & (WS_EX_RTLREADING | WS_EX_LAYOUTRTL));
+  EXPECT_EQ(seen.button.text, L"\u0645\u0648\u0627\u0641\u0642");
   EXPECT_EQ(answer, u"2036.1");
 }
 

@@ -43,6 +43,7 @@ struct Dialog {
   bool yes_no = false;  // a message with Yes and No (else OK only)
   bool no_is_default = false;
   Speech speech;
+  std::string keys;  // Windows: the keys the robot pressed to answer it, as a transcript names them
 };
 
 // One line of what a screen reader says for a dialog: its name, the focused control's name and role,
@@ -101,10 +102,15 @@ class ProgramDriver {
   // 32-bit product from a 64-bit test); an empty path goes back to the build's own.
   void use_program(std::filesystem::path program) { program_ = std::move(program); }
 
-  // The user's system language, as the environment gives it to the program: LANG set to `locale`
-  // ("es_ES.UTF-8"), and no other language variable, on POSIX and for Wine alike. By default none is
-  // set, and the system's language is English.
+  // POSIX: the user's system language, as the environment gives it to the program: LANG set to
+  // `locale` ("es_ES.UTF-8") and no other language variable. By default none is set, and the system's
+  // language is English.
   void use_system_locale(std::string locale) { locale_ = std::move(locale); }
+  // False where this test cannot give the program that locale ("es_ES.UTF-8", or "" for English): a
+  // program under Wine takes its locale from the process that starts it, so there only the test's own
+  // locale (LC_ALL) can be given, and the test runs again in each locale it needs
+  // (tests/updater/CMakeLists.txt).
+  static bool can_use_system_locale(const std::string& locale);
   // The language the program is to speak, as its catalogue is named ("es"): the terminal port's
   // prompts are read in it. English by default.
   void expect_language(std::string language) { language_ = std::move(language); }

@@ -62,6 +62,8 @@ ProgramDriver::~ProgramDriver() {
   std::filesystem::remove_all(owned_, ignored);
 }
 
+bool ProgramDriver::can_use_system_locale(const std::string&) { return true; }
+
 std::filesystem::path ProgramDriver::chooser_base() { return std::filesystem::temp_directory_path(); }
 
 std::u16string ProgramDriver::folder_text(const std::filesystem::path& folder) {
@@ -144,7 +146,7 @@ RunResult ProgramDriver::run(const Responder& responder) {
       lines.pop_back();  // the chooser asks again
     } else if (prompt == "> " && !lines.empty() && lines.back() == chooser_title) {
       add_ok_boxes(result, lines, lines.size() - 1);
-      current = Dialog{Dialog::Kind::chooser, utf16(lines.back()), u"", false, false, {}};
+      current = Dialog{Dialog::Kind::chooser, utf16(lines.back()), u"", false, false, {}, {}};
       result.dialogs.push_back(current);
     } else if (lines.size() >= 2) {
       add_ok_boxes(result, lines, lines.size() - 2);
@@ -153,6 +155,7 @@ RunResult ProgramDriver::run(const Responder& responder) {
                        utf16(lines.back()),
                        prompt != "> ",
                        prompt == no_default,
+                       {},
                        {}};
       result.dialogs.push_back(current);
     }

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cwctype>
 #include <set>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <thread>
 
 #include "runtime/system_win32.h"
@@ -138,22 +138,27 @@ void send(std::initializer_list<std::pair<WORD, bool>> keys) {
 void press(WORD key) { send({{key, true}, {key, false}}); }
 void press_with(WORD modifier, WORD key) { send({{modifier, true}, {key, true}, {key, false}, {modifier, false}}); }
 
-// Presses a message box's button as a user does: Alt and the button's underlined letter, where the
-// keyboard has that letter; else Tab to the button (a Yes/No box has two) and Enter.
-void press_button(HWND box, int id) {
+// Presses a message box's button as a user does: Alt and the button's underlined letter, where it is
+// a Latin letter the test's keyboard has; else Tab to the button (a Yes/No box has two) and Enter.
+// Returns the keys it pressed, as the transcript names them.
+std::string press_button(HWND box, int id) {
   HWND button = GetDlgItem(box, id);
   const std::wstring text = button ? window_reading::window_text(button) : std::wstring();
   const std::size_t mark = text.find(L'&');
-  const SHORT key = mark + 1 < text.size() ? VkKeyScanW(text[mark + 1]) : -1;
+  const wchar_t letter = mark + 1 < text.size() ? text[mark + 1] : L'\0';
+  const SHORT key = letter && letter < 0x80 && iswalnum(letter) ? VkKeyScanW(letter) : -1;
   if (key != -1) {
     press_with(VK_MENU, LOBYTE(key));
-    return;
+    return std::string("Alt+") + static_cast<char>(towupper(letter));
   }
+  std::string keys;
   if (button && focused_window(box) != button) {
     press(VK_TAB);
     wait_until([&] { return focused_window(box) == button; }, 2s);
+    keys = "Tab, ";
   }
   press(VK_RETURN);
+  return keys + "Enter";
 }
 
 void type(const std::u16string& text) {
@@ -355,23 +360,6 @@ std::wstring windows_path(std::filesystem::path program) {
   return std::filesystem::path(text).make_preferred().wstring();
 }
 
-// The test's environment for the program, without its language variables, which Wine reads as the
-// user's locale; LANG set to `locale` where one is given. A block of zero-ended entries, ended by an
-// empty one.
-std::wstring program_environment(const std::string& locale) {
-  std::wstring block;
-  const wchar_t* strings = GetEnvironmentStringsW();
-  for (const wchar_t* entry = strings; entry && *entry; entry += wcslen(entry) + 1) {
-    const std::wstring_view name(entry, wcscspn(entry + 1, L"=") + 1);
-    if (name == L"LANG" || name == L"LC_ALL" || name == L"LC_MESSAGES" || name == L"LANGUAGE") continue;
-    block.append(entry).push_back(L'\0');
-  }
-  if (strings) FreeEnvironmentStringsW(const_cast<wchar_t*>(strings));
-  if (!locale.empty()) block.append(L"LANG=" + std::wstring(locale.begin(), locale.end())).push_back(L'\0');
-  block.push_back(L'\0');
-  return block;
-}
-
 }  // namespace
 
 std::u16string transcript_line(const Dialog& dialog) {
@@ -409,6 +397,14 @@ std::u16string ProgramDriver::folder_text(const std::filesystem::path& folder) {
   return as_text(folder.wstring() + L"\\");
 }
 
+bool ProgramDriver::can_use_system_locale(const std::string& locale) {
+  // Wine takes the locale from LC_ALL.
+  const char* own = std::getenv("LC_ALL");
+  std::string mine = own ? own : "";
+  if (mine == "C" || mine.starts_with("C.") || mine == "POSIX" || mine.starts_with("en")) mine.clear();
+  return mine == locale;
+}
+
 RunResult ProgramDriver::run(const Responder& responder) {
   ScopedCom com;
   // QUILLBROOK_PROGRAM in the environment names another build of the program, such as the packaged one.
@@ -421,9 +417,8 @@ RunResult ProgramDriver::run(const Responder& responder) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   // Suspended until the WinEvent hook is in place, so that no event of the first dialog is missed.
-  std::wstring environment = program_environment(locale_);
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT,
-                      environment.data(), nullptr, &startup, &info))
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                      &info))
     throw std::runtime_error("cannot start the program");
   UniqueKernelHandle process(info.hProcess), thread(info.hThread);
   // The program ends with the test, even when the test is killed: a dialog left open would take the
@@ -472,13 +467,14 @@ RunResult ProgramDriver::run(const Responder& responder) {
     Answer answer = responder(dialog);
     switch (answer.kind) {
       case Answer::Kind::yes:
-        press_button(window, IDYES);
+        dialog.keys = press_button(window, IDYES);
         break;
       case Answer::Kind::no:
-        press_button(window, IDNO);
+        dialog.keys = press_button(window, IDNO);
         break;
       case Answer::Kind::enter:
         press(VK_RETURN);
+        dialog.keys = "Enter";
         break;
       case Answer::Kind::type:
         // After a refused version the field holds the old text, caret at its end.
@@ -486,6 +482,7 @@ RunResult ProgramDriver::run(const Responder& responder) {
           for (std::size_t length = edit_text(edit).size(); length > 0; --length) press(VK_BACK);
         if (edit) wait_until([&] { return edit_text(edit).empty(); }, 2s);
         type(answer.text);
+        dialog.keys = "types " + runtime::utf16_to_utf8(answer.text) + ", Tab, Shift+Tab, Enter";
         if (edit) {
           wait_until([&] { return edit_text(edit) == answer.text; }, 2s);
           dialog.speech.typed = accessible(edit);
@@ -498,6 +495,7 @@ RunResult ProgramDriver::run(const Responder& responder) {
         break;
       case Answer::Kind::cancel:
         press(VK_ESCAPE);
+        dialog.keys = "Escape";
         break;
       case Answer::Kind::choose:
         if (HWND tree = find_child(window, L"SysTreeView32");
