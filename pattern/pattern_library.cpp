@@ -30,10 +30,18 @@ constexpr std::size_t JIT_STACK_MAXIMUM = 1024 * 1024;
 
 // PCRE 8's compile options that callers pass, and the engine's options for them.
 constexpr std::pair<std::int32_t, std::uint32_t> COMPILE_OPTIONS[] = {
-    {0x1, PCRE2_CASELESS},         {0x2, PCRE2_MULTILINE},       {0x4, PCRE2_DOTALL},
-    {0x8, PCRE2_EXTENDED},         {0x10, PCRE2_ANCHORED},       {0x20, PCRE2_DOLLAR_ENDONLY},
-    {0x200, PCRE2_UNGREEDY},       {0x800, 0},                   {0x1000, PCRE2_NO_AUTO_CAPTURE},
-    {0x2000, 0},                   {0x40000, PCRE2_FIRSTLINE},   {0x80000, PCRE2_DUPNAMES},
+    {0x1, PCRE2_CASELESS},
+    {0x2, PCRE2_MULTILINE},
+    {0x4, PCRE2_DOTALL},
+    {0x8, PCRE2_EXTENDED},
+    {0x10, PCRE2_ANCHORED},
+    {0x20, PCRE2_DOLLAR_ENDONLY},
+    {0x200, PCRE2_UNGREEDY},
+    {0x800, 0},
+    {0x1000, PCRE2_NO_AUTO_CAPTURE},
+    {0x2000, 0},
+    {0x40000, PCRE2_FIRSTLINE},
+    {0x80000, PCRE2_DUPNAMES},
 };
 
 using CompiledCode = EngineOwner<pcre2_code, pcre2_code_free>;
@@ -122,7 +130,8 @@ TextView engine_subject(TextView text, Text& repaired) {
 
 int search(const pcre2_code* compiled, TextView subject, std::size_t start, pcre2_match_data* data) {
   pcre2_match_context* settings = engine ? engine->match_settings.get() : nullptr;
-  int result = pcre2_match(compiled, as_units(subject.data()), subject.size(), start, PCRE2_NO_UTF_CHECK, data, settings);
+  int result =
+      pcre2_match(compiled, as_units(subject.data()), subject.size(), start, PCRE2_NO_UTF_CHECK, data, settings);
   if (result == PCRE2_ERROR_JIT_STACKLIMIT)
     result = pcre2_match(compiled, as_units(subject.data()), subject.size(), start, PCRE2_NO_UTF_CHECK | PCRE2_NO_JIT,
                          data, settings);
@@ -134,7 +143,8 @@ void set_match_error(ObjectNumber number, int error) {
 }
 
 std::size_t character_length(TextView subject, std::size_t at) {
-  return at + 1 < subject.size() && runtime::is_high_surrogate(subject[at]) && runtime::is_low_surrogate(subject[at + 1])
+  return at + 1 < subject.size() && runtime::is_high_surrogate(subject[at]) &&
+                 runtime::is_low_surrogate(subject[at + 1])
              ? 2
              : 1;
 }
@@ -227,13 +237,15 @@ int examine_matches(ObjectNumber number, TextView text) {
   record->has_match = false;
   record->match_error = 0;
   try {
-    if (!record->scan_groups) record->scan_groups.reset(pcre2_match_data_create_from_pattern(record->compiled.get(), nullptr));
+    if (!record->scan_groups)
+      record->scan_groups.reset(pcre2_match_data_create_from_pattern(record->compiled.get(), nullptr));
     if (!record->scan_groups) throw std::bad_alloc();
     Text repaired;
     const TextView subject = detail::engine_subject(text, repaired);
     // The copy's room is kept for the next scan (the lines of one manifest, say), unless it is far
     // larger than this text needs.
-    if (record->subject.capacity() > 4096 && record->subject.capacity() / 4 > subject.size()) Text().swap(record->subject);
+    if (record->subject.capacity() > 4096 && record->subject.capacity() / 4 > subject.size())
+      Text().swap(record->subject);
     if (subject.data() == repaired.data())
       record->subject = std::move(repaired);
     else
@@ -254,8 +266,8 @@ int next_match(ObjectNumber number) {
     record->has_match = false;
     return 0;
   }
-  const int result = detail::search(record->compiled.get(), record->subject, record->scan_position,
-                                    record->scan_groups.get());
+  const int result =
+      detail::search(record->compiled.get(), record->subject, record->scan_position, record->scan_groups.get());
   record->match_error = result < 0 && result != PCRE2_ERROR_NOMATCH ? result : 0;
   if (result <= 0) {
     record->has_match = false;
