@@ -241,15 +241,17 @@ TEST_P(EnginePatternTest, OnlyTheMatchLimitStopsASearch) {
 
 // Every match, its position and its groups, then the replacement and the error: what callers see.
 Text search_record(ObjectNumber number, TextView text) {
+  std::string numbers;
   Text record;
   if (examine_matches(number, text)) {
     while (next_match(number)) {
-      record += u"@" + runtime::utf8_to_utf16(std::to_string(get_match_position(number)));
-      for (std::int32_t i = 1; i <= count_pattern_groups(number); ++i) record += u"|" + get_group_text(number, i);
+      numbers += std::to_string(get_match_position(number)) + ' ';
+      for (std::int32_t i = 1; i <= count_pattern_groups(number); ++i) (record += u'|') += get_group_text(number, i);
     }
   }
-  record += u"#" + replace_all(number, text, u"<>") + runtime::utf8_to_utf16(std::to_string(get_match_error(number)));
-  return record;
+  (record += u'#') += replace_all(number, text, u"<>");
+  numbers += std::to_string(get_match_error(number));
+  return record += runtime::utf8_to_utf16(numbers);
 }
 
 std::size_t jit_code_size(ObjectNumber number) {
