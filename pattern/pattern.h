@@ -34,8 +34,8 @@ void end_pattern_library();
 // leaves the number empty). `flags` are PCRE 8 compile options (caseless 0x1, multiline 0x2, dotall
 // 0x4, extended 0x8, anchored 0x10, dollar end-only 0x20, ungreedy 0x200, no auto-capture 0x1000,
 // first line 0x40000, duplicate names 0x80000; 0x800 and 0x2000, UTF, are always in force); other
-// bits fail the compile. Returns non-zero on
-// success (for ANY_NUMBER, the new pattern's handle), 0 on failure.
+// bits fail the compile. Returns non-zero on success (for ANY_NUMBER, the new pattern's handle), 0 on
+// failure.
 std::intptr_t compile_pattern(ObjectNumber number, TextView pattern, std::int32_t flags);
 // Frees one pattern; ANY_NUMBER frees all of them.
 void free_pattern(ObjectNumber number);
