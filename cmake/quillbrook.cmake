@@ -88,16 +88,22 @@ function(quillbrook_add_test_program name)
   endif()
 endfunction()
 
-# PCRE 8: Debian's libpcre3 natively, the static library built by scripts/setup for Windows.
-find_path(PCRE_INCLUDE_DIR pcre.h REQUIRED)
-find_library(PCRE_LIBRARY NAMES pcre REQUIRED)
-add_library(quillbrook_pcre INTERFACE)
-target_include_directories(quillbrook_pcre INTERFACE ${PCRE_INCLUDE_DIR})
-target_link_libraries(quillbrook_pcre INTERFACE ${PCRE_LIBRARY})
+# PCRE2's 16-bit library: Debian's libpcre2-dev natively, the static library built by scripts/setup for
+# Windows. Its functions are called by their generic names, for 16-bit code units.
+add_library(quillbrook_pcre2 INTERFACE)
 if(WIN32)
-  target_compile_definitions(quillbrook_pcre INTERFACE PCRE_STATIC)
+  find_path(PCRE2_INCLUDE_DIR pcre2.h REQUIRED)
+  find_library(PCRE2_LIBRARY NAMES pcre2-16 REQUIRED)
+  target_include_directories(quillbrook_pcre2 INTERFACE ${PCRE2_INCLUDE_DIR})
+  target_link_libraries(quillbrook_pcre2 INTERFACE ${PCRE2_LIBRARY})
+  target_compile_definitions(quillbrook_pcre2 INTERFACE PCRE2_STATIC)
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(PCRE2_16 REQUIRED IMPORTED_TARGET libpcre2-16)
+  target_link_libraries(quillbrook_pcre2 INTERFACE PkgConfig::PCRE2_16)
 endif()
-add_library(PCRE::pcre ALIAS quillbrook_pcre)
+target_compile_definitions(quillbrook_pcre2 INTERFACE PCRE2_CODE_UNIT_WIDTH=16)
+add_library(PCRE2::pcre2_16 ALIAS quillbrook_pcre2)
 
 # quillbrook_add_test_folder(<name> [OWN_MAIN] LIBS <libraries>): one test program from every
 # *_test.cpp of the current folder that fits the platform.

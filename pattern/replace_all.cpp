@@ -1,19 +1,16 @@
-#include <pcre.h>
-
 #include <algorithm>
-#include <climits>
 #include <new>
 
 #include "pattern/pattern.h"
 #include "pattern/pattern_internal.h"
-#include "runtime/utf8.h"
 
 namespace pattern {
 
 namespace {
 
-// Room for the whole match and capture groups 1 to 29.
-constexpr int REPLACE_OFFSETS_SIZE = 90;
+// Room for the whole match and capture groups 1 to 29. A match with more groups still gives its whole
+// extent, which is all a replacement needs.
+constexpr std::uint32_t REPLACE_GROUP_PAIRS = 30;
 constexpr std::size_t INITIAL_OUTPUT_CAPACITY = 4000;
 
 }  // namespace
@@ -25,64 +22,54 @@ Text replace_all(ObjectNumber number, TextView text, TextView replacement) {
 Text replace_matches(ObjectNumber number, TextView text, TextView replacement,
                      const std::function<bool(std::int32_t)>& chooses) {
   if (runtime::is_absent(text)) return {};
-  const pcre* compiled = detail::compiled_pattern(number);
+  const pcre2_code* compiled = detail::compiled_pattern(number);
   if (!compiled) return {};
   try {
-    const std::string_view subject = detail::converted_text(number, text);
-    const std::string literal = to_utf8(replacement);
-    if (subject.size() > INT_MAX) {
-      detail::set_match_error(number, PCRE_ERROR_BADLENGTH);
-      return {};
-    }
-    const int length = static_cast<int>(subject.size());
+    Text repaired_text, repaired_replacement;
+    const TextView subject = detail::engine_subject(text, repaired_text);
+    const TextView literal = detail::engine_subject(replacement, repaired_replacement);
+    detail::MatchData groups(pcre2_match_data_create(REPLACE_GROUP_PAIRS, nullptr));
+    if (!groups) throw std::bad_alloc();
+    const PCRE2_SIZE* found = pcre2_get_ovector_pointer(groups.get());
 
-    // std::string grows geometrically, which keeps a text with many matches linear.
-    std::string output;
+    // Text grows geometrically, which keeps a text with many matches linear.
+    Text output;
     output.reserve(std::max(INITIAL_OUTPUT_CAPACITY, subject.size() + subject.size() / 8));
-    int offsets[REPLACE_OFFSETS_SIZE];
-    int position = 0;
-    std::size_t units = 0;  // the Text position of the bytes copied or replaced so far
-    auto take = [&](int from, int to, bool copied) {
-      const std::string_view bytes =
-          subject.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
-      if (copied) output.append(bytes);
-      units += detail::count_text_units(bytes);
-    };
+    std::size_t position = 0;
     for (;;) {
-      int result = pcre_exec(compiled, nullptr, subject.data(), length, position, PCRE_NO_UTF8_CHECK, offsets,
-                             REPLACE_OFFSETS_SIZE);
-      // 0 means a match whose higher groups did not fit the vector; the whole match is still known,
-      // and leaving it unreplaced would silently skip the rest of the text.
-      if (result == PCRE_ERROR_NOMATCH) break;
+      const int result = detail::search(compiled, subject, position, groups.get());
+      // 0 means a match whose higher groups did not fit; the whole match is still known, and leaving
+      // it unreplaced would silently skip the rest of the text.
+      if (result == PCRE2_ERROR_NOMATCH) break;
       if (result < 0) {
         detail::set_match_error(number, result);
         return {};
       }
-      const int start = offsets[0];
-      const int end = offsets[1];
-      take(position, start, true);
-      const bool replaced = chooses(static_cast<std::int32_t>(units));
-      if (replaced) output.append(literal);
-      take(start, end, !replaced);
+      const std::size_t start = found[0];
+      const std::size_t end = found[1];
+      output.append(subject.substr(position, start - position));
+      if (chooses(static_cast<std::int32_t>(start)))
+        output.append(literal);
+      else
+        output.append(subject.substr(start, end - start));
       if (end > start) {
         position = end;
         continue;
       }
-      if (start >= length) {
-        position = length;
+      if (start >= subject.size()) {
+        position = subject.size();
         break;
       }
       // An empty match is replaced once; the character after it is kept and the search moves past it.
-      const int step = std::min(
-          length - start, static_cast<int>(detail::utf8_sequence_length(static_cast<unsigned char>(subject[start]))));
-      take(start, start + step, true);
+      const std::size_t step = detail::character_length(subject, start);
+      output.append(subject.substr(start, step));
       position = start + step;
     }
-    output.append(subject.substr(static_cast<std::size_t>(position)));
+    output.append(subject.substr(position));
     detail::set_match_error(number, 0);
-    return runtime::utf8_to_utf16(output);
+    return output;
   } catch (const std::bad_alloc&) {
-    detail::set_match_error(number, PCRE_ERROR_NOMEMORY);
+    detail::set_match_error(number, PCRE2_ERROR_NOMEMORY);
     return {};
   }
 }

@@ -1,9 +1,11 @@
-#include <pcre.h>
-
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "pattern/pattern_internal.h"
 #include "pattern_test_support.h"
+#include "runtime/utf8.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -178,7 +180,7 @@ TEST_F(PatternTest, AnEngineErrorIsReportedAndGivesNoMatchAndNoPartialReplacemen
   ASSERT_NE(compile_pattern(0, u"c|(a+)+$", 0), 0);
   EXPECT_EQ(get_match_error(0), 0);
   EXPECT_EQ(match_pattern(0, stuck.substr(1)), 0);
-  EXPECT_EQ(get_match_error(0), PCRE_ERROR_MATCHLIMIT);
+  EXPECT_EQ(get_match_error(0), PATTERN_ERROR_MATCH_LIMIT);
   EXPECT_EQ(match_pattern(0, u"xaa"), 1);
   EXPECT_EQ(get_match_error(0), 0);
 
@@ -186,17 +188,102 @@ TEST_F(PatternTest, AnEngineErrorIsReportedAndGivesNoMatchAndNoPartialReplacemen
   EXPECT_EQ(next_match(0), 1);
   EXPECT_EQ(get_match_error(0), 0);
   EXPECT_EQ(next_match(0), 0);
-  EXPECT_EQ(get_match_error(0), PCRE_ERROR_MATCHLIMIT);
+  EXPECT_EQ(get_match_error(0), PATTERN_ERROR_MATCH_LIMIT);
   ASSERT_EQ(examine_matches(0, u"aa"), 1);
   EXPECT_EQ(get_match_error(0), 0);
 
   // The c before the stuck run is a match already replaced when the engine gives up.
   EXPECT_EQ(replace_all(0, stuck, u"-"), u"");
-  EXPECT_EQ(get_match_error(0), PCRE_ERROR_MATCHLIMIT);
+  EXPECT_EQ(get_match_error(0), PATTERN_ERROR_MATCH_LIMIT);
   EXPECT_EQ(replace_all(0, u"caa", u"-"), u"--");
   EXPECT_EQ(get_match_error(0), 0);
   EXPECT_EQ(get_match_error(5), 0);
 }
+
+// The JIT's code runs a search where the pattern has it; the interpreter runs it where the JIT is
+// refused (no executable memory) or its stack is too small. Each engine's limits apply to its own run.
+class EnginePatternTest : public PatternTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    PatternTest::SetUp();
+    detail::refuse_jit(GetParam());
+  }
+  void TearDown() override {
+    detail::refuse_jit(false);
+    PatternTest::TearDown();
+  }
+};
+
+TEST_P(EnginePatternTest, OnlyTheMatchLimitStopsASearch) {
+  Text blank_lines;
+  for (int i = 0; i < 200'000; ++i) blank_lines += u" \r\n";
+  struct Case {
+    const char* name;
+    const char16_t* pattern;
+    Text text;
+    int matches;
+    std::int32_t error;
+  };
+  const Case cases[] = {
+      {"200,000 blank lines before the key line", MANIFEST_PATTERN,
+       blank_lines + u"lastTestedNVDAVersion = 2023.1\r\n" + blank_lines, 1, 0},
+      {"a group repeated 300,000 times", u"^(?:(a)|b)*$", Text(300'000, u'a'), 1, 0},
+      {"a lazy run over a line of 1,000,000 characters", u"^(.*?)x$", Text(1'000'000, u'\u00E9') + u"x", 1, 0},
+      {"backtracking that grows with every character", u"(a+)+$", Text(30, u'a') + u"b", 0, PATTERN_ERROR_MATCH_LIMIT},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NE(compile_pattern(0, c.pattern, PATTERN_MULTILINE), 0);
+    EXPECT_EQ(match_pattern(0, c.text), c.matches);
+    EXPECT_EQ(get_match_error(0), c.error);
+  }
+}
+
+// Every match, its position and its groups, then the replacement and the error: what callers see.
+Text search_record(ObjectNumber number, TextView text) {
+  std::string numbers;
+  Text record;
+  if (examine_matches(number, text)) {
+    while (next_match(number)) {
+      numbers += std::to_string(get_match_position(number)) + ' ';
+      for (std::int32_t i = 1; i <= count_pattern_groups(number); ++i) (record += u'|') += get_group_text(number, i);
+    }
+  }
+  (record += u'#') += replace_all(number, text, u"<>");
+  numbers += std::to_string(get_match_error(number));
+  return record += runtime::utf8_to_utf16(numbers);
+}
+
+std::size_t jit_code_size(ObjectNumber number) {
+  std::size_t size = 0;
+  pcre2_pattern_info(detail::compiled_pattern(number), PCRE2_INFO_JITSIZE, &size);
+  return size;
+}
+
+TEST_F(PatternTest, WithTheJitRefusedEverySearchFindsWhatTheJitFinds) {
+  const char16_t* patterns[] = {MANIFEST_PATTERN, PLAIN_MANIFEST_PATTERN,        u"(x*)",         u"(?=(.))",
+                                u"c|(a+)+$",      u"^(\\S+)\\s*=\\s*(.*?)\\s*$", u"(?<=\\h)(\\w)"};
+  std::vector<Text> texts = {u"lastTestedNVDAVersion = \"2019.3\"\r\nname = caf\u00E9\r\n",
+                             u"\n\n lastTestedNVDAVersion\u00A0=\u30002019.3\u202F\nx", u"\U0001F600a\u00E9 b = c\n",
+                             u"c" + Text(30, u'a') + u"b"};
+  if (const auto corpus = test_support::shared_dir() / "corpus" / "manifests"; std::filesystem::exists(corpus)) {
+    for (const auto& entry : std::filesystem::directory_iterator(corpus))
+      texts.push_back(runtime::utf8_to_utf16(test_support::read_bytes(entry.path())));
+  }
+  for (const char16_t* pattern : patterns) {
+    SCOPED_TRACE(to_utf8(pattern));
+    ASSERT_NE(compile_pattern(0, pattern, PATTERN_MULTILINE), 0);
+    detail::refuse_jit(true);
+    ASSERT_NE(compile_pattern(1, pattern, PATTERN_MULTILINE), 0);
+    detail::refuse_jit(false);
+    EXPECT_GT(jit_code_size(0), 0u);
+    EXPECT_EQ(jit_code_size(1), 0u);
+    for (const Text& text : texts) EXPECT_EQ(search_record(1, text), search_record(0, text));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(JitOrRefused, EnginePatternTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "JitRefused" : "Jit"; });
 
 TEST(Utf8RangeToText, GivesTheRangeOrNothing) {
   const std::string subject = "a\xC3\xA9z";
