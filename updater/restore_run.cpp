@@ -28,12 +28,17 @@ constexpr TextView CONFIRMATION =
     u"This will put the manifests saved in the manifest backups folder back into the addons folder. A manifest that "
     u"has changed in any other way since its backup was made is left as it is. Are you sure you want to proceed?";
 
-// In the order the summary counts them.
-enum RestoreOutcome { RESTORED, UNCHANGED, CHANGED_SINCE, NOT_INSTALLED, FAILED, OUTCOMES };
+// The summary's columns, in its order. A replace's outcome goes to its column only in count_replace.
+enum RestoreCount { RESTORED, UNCHANGED, CHANGED_SINCE, NOT_INSTALLED, FAILED, COLUMNS };
+
+RestoreCount count_replace(files::ReplaceOutcome outcome) {
+  if (files::is_replaced(outcome)) return RESTORED;
+  return outcome == files::ReplaceOutcome::changed ? CHANGED_SINCE : FAILED;
+}
 
 bool holds_manifest(const Text& folder_path) { return files::query_path_size(folder_path + u"/manifest.ini") >= 0; }
 
-RestoreOutcome restore_manifest(const manifest::ManifestGrammar& grammar, const Text& name) {
+RestoreCount restore_manifest(const manifest::ManifestGrammar& grammar, const Text& name) {
   const Text manifest_path = name + u"/manifest.ini";
   if (files::query_path_size(name) != files::PATH_IS_FOLDER ||
       files::query_path_size(manifest_path) == files::PATH_MISSING)
@@ -47,15 +52,7 @@ RestoreOutcome restore_manifest(const manifest::ManifestGrammar& grammar, const 
   // Restored only where the manifest is what a run with its own version makes of the backup, the key
   // added where the backup had none.
   if (!manifest::is_rewrite_of(grammar, *backup, *manifest)) return CHANGED_SINCE;
-  switch (put_manifest(manifest_path, *backup, manifest_bytes)) {
-    case PutOutcome::PUT:
-      return RESTORED;
-    case PutOutcome::CHANGED:
-      return CHANGED_SINCE;
-    case PutOutcome::FAILED:
-      break;
-  }
-  return FAILED;
+  return count_replace(put_manifest(manifest_path, *backup, manifest_bytes));
 }
 
 // The names of the backup folder's sub-folders that hold a manifest, in listing order.
@@ -92,10 +89,10 @@ void run_restore() {
   }
   if (!is_confirmed(dialogs::show_message_box(u"Warning", CONFIRMATION, FLAGS_CONFIRM))) runtime::end_program();
 
-  std::array<std::int32_t, OUTCOMES> counts{};
+  std::array<std::int32_t, COLUMNS> counts{};
   std::vector<Text> changed_names;
   for (const Text& name : backups) {
-    RestoreOutcome outcome;
+    RestoreCount outcome;
     // A manifest too large for the memory left is left as it is, and the run goes on.
     try {
       outcome = restore_manifest(grammar, name);

@@ -25,9 +25,17 @@ void start_run() {
   pattern::init_pattern_library();
   dialogs::init_dialogs();
 
-  // Two runs at once would each write manifests from what they read before the other wrote.
-  if (is_another_instance_running()) {
+  // Two runs at once would each write manifests from what they read before the other wrote, so a
+  // run that cannot tell whether it is alone does not go on either.
+  const RunClaim claim = claim_run();
+  if (claim.outcome == ClaimOutcome::ANOTHER_RUN) {
     dialogs::show_message_box(u"Error", u"Quillbrook is already running.", FLAGS_ERROR);
+    runtime::end_program();
+  }
+  if (claim.outcome == ClaimOutcome::FAILED) {
+    dialogs::show_message_box(
+        u"Error", u"Quillbrook could not make sure it runs alone, because it could not claim " + claim.path + u".",
+        FLAGS_ERROR);
     runtime::end_program();
   }
 }
