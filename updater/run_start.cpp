@@ -34,7 +34,7 @@ void start_run() {
   }
   if (claim.outcome == ClaimOutcome::FAILED) {
     dialogs::show_message_box(
-        u"Error", u"Quillbrook could not make sure it runs alone, because it could not claim " + claim.path + u".",
+        u"Error", u"Could not claim " + claim.path + u" for this run, so Quillbrook could not make sure it runs alone.",
         FLAGS_ERROR);
     runtime::end_program();
   }

@@ -38,10 +38,14 @@ TEST(FileModes, ManifestsThatCannotBeReadOrWrittenAreCountedFailedAndKeepTheirBy
   const fs::path addons = nvda / "addons";
   const fs::path backups = nvda / "manifest backups";
   const Addon open = addon("open", 600), locked = addon("locked", 600), secret = addon("secret", 600),
-              sealed = addon("sealed", 600);
-  lay_out(addons, {open, locked, secret, sealed});
+              sealed = addon("sealed", 600), stuck = addon("stuck", 600);
+  lay_out(addons, {open, locked, secret, sealed, stuck});
+  // What stands at the temporary name cannot be removed from a folder that takes no change: not a
+  // folder for an in-place write, but a failed manifest, as on Windows.
+  test_support::write_bytes(addons / "stuck" / "manifest.ini.quillbrook-new", "left by a killed run");
   give_to_program(nvda);
   ScopedModes modes;
+  modes.set(addons / "stuck", 0555, 0755);
   modes.set(addons / "locked" / "manifest.ini", 0444, 0644);  // may not be written
   modes.set(addons / "secret" / "manifest.ini", 0200, 0644);  // may not be read
   modes.set(addons / "sealed", 0, 0755);                      // its manifest cannot even be seen
@@ -53,7 +57,7 @@ TEST(FileModes, ManifestsThatCannotBeReadOrWrittenAreCountedFailedAndKeepTheirBy
   ASSERT_EQ(result.dialogs.size(), 4u);
   // A manifest that cannot be reached counts nowhere; one that cannot be opened counts failed.
   EXPECT_EQ(result.dialogs[2].title, u"Done");
-  EXPECT_EQ(result.dialogs[2].text, summary(3, 0, 2, 1));
+  EXPECT_EQ(result.dialogs[2].text, summary(4, 0, 3, 1));
   EXPECT_EQ(result.dialogs[3].title, u"Info");
   EXPECT_EQ(result.dialogs[3].text, u"Backups of the old manifests have been placed in " +
                                         driver::ProgramDriver::folder_text(nvda) +
@@ -71,6 +75,8 @@ TEST(FileModes, ManifestsThatCannotBeReadOrWrittenAreCountedFailedAndKeepTheirBy
   EXPECT_FALSE(is_present(backups / "secret"));
   EXPECT_EQ(read_bytes(addons / "sealed" / "manifest.ini"), sealed.old_bytes);
   EXPECT_FALSE(is_present(backups / "sealed"));
+  EXPECT_EQ(read_bytes(addons / "stuck" / "manifest.ini"), stuck.old_bytes);
+  EXPECT_EQ(read_bytes(backups / "stuck" / "manifest.ini"), stuck.old_bytes);
 }
 
 TEST(FileModes, ABackupThatCannotBeMadeEndsTheRunBeforeItsManifestIsWritten) {
@@ -124,6 +130,50 @@ TEST(FileModes, ABackupThatCannotBeMadeEndsTheRunBeforeItsManifestIsWritten) {
       EXPECT_TRUE(named) << runtime::utf16_to_utf8(last.text);
     }
   }
+}
+
+// The claim that keeps a second run out is a lock on the configuration folder. One that cannot be
+// opened ends the run before it touches anything; a missing one is made, for this user alone, and
+// claimed.
+TEST(FileModes, ARunThatCannotClaimTheConfigurationFolderEndsAndAMissingOneIsMadeAndClaimed) {
+  const std::u16string ALREADY_RUNNING = u"Quillbrook is already running.";
+  {
+    driver::ProgramDriver program;
+    program.run_unprivileged();
+    const fs::path addons = program.appdata() / "nvda" / "addons";
+    const Addon one = addon("one", 600);
+    lay_out(addons, {one});
+    give_to_program(program.appdata());
+    ScopedModes modes;
+    modes.set(program.appdata(), 0, 0755);
+    auto result = program.run(yes_to_all);
+    modes.restore();
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exit_code, 0);
+    ASSERT_EQ(result.dialogs.size(), 1u);
+    EXPECT_EQ(result.dialogs[0].title, u"Error");
+    EXPECT_EQ(result.dialogs[0].text, u"Could not claim " + driver::ProgramDriver::folder_text(program.appdata()) +
+                                          u" for this run, so Quillbrook could not make sure it runs alone.");
+    EXPECT_EQ(read_bytes(addons / "one" / "manifest.ini"), one.old_bytes);
+    EXPECT_FALSE(is_present(program.appdata() / "nvda" / "manifest backups"));
+  }
+  test_support::ScopedTempDir home;
+  const fs::path config = home.path() / "made" / "config";
+  driver::ProgramDriver program(config);
+  driver::RunResult beside;
+  auto result = program.run([&](const driver::Dialog& dialog) {
+    // The add-ons folder is missing too: the first run waits at the chooser while a second one starts.
+    if (dialog.kind == driver::Dialog::Kind::chooser) beside = driver::ProgramDriver(config).run(yes_to_all);
+    return yes_to_all(dialog);
+  });
+  EXPECT_TRUE(result.finished);
+  ASSERT_FALSE(result.dialogs.empty());
+  EXPECT_EQ(result.dialogs[0].kind, driver::Dialog::Kind::chooser);
+  ASSERT_EQ(beside.dialogs.size(), 1u);
+  EXPECT_EQ(beside.dialogs[0].text, ALREADY_RUNNING);
+  struct stat status {};
+  ASSERT_EQ(stat(config.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0700u);
 }
 
 }  // namespace
