@@ -89,7 +89,15 @@ class TemporaryFile {
   ~TemporaryFile() { discard(); }
   TemporaryFile(TemporaryFile&& other) noexcept
       : name_(std::move(other.name_)), file_(std::move(other.file_)), owned_(std::exchange(other.owned_, false)) {}
-  TemporaryFile& operator=(TemporaryFile&&) = delete;
+  TemporaryFile& operator=(TemporaryFile&& other) noexcept {
+    if (this != &other) {
+      discard();
+      name_ = std::move(other.name_);
+      file_ = std::move(other.file_);
+      owned_ = std::exchange(other.owned_, false);
+    }
+    return *this;
+  }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 

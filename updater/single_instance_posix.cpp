@@ -26,13 +26,19 @@ void make_missing_folders(const std::string& folder) {
 
 RunClaim claim_run() {
   // A lock on the user's configuration folder itself, where the add-ons folder lives too: nothing is
-  // made there. The descriptor stays open until the process ends, which releases the lock, also after
-  // a crash.
+  // made in it, and a missing one is made first. The descriptor stays open until the process ends,
+  // which releases the lock, also after a crash.
   RunClaim claim{ClaimOutcome::FAILED, files::get_user_folder(files::USER_FOLDER_APPDATA)};
   if (claim.path.empty()) return claim;
   const std::string folder = files::posix_path::system_path(claim.path);
-  make_missing_folders(folder);
-  runtime::UniqueDescriptor descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  auto open_folder = [&] {
+    return runtime::UniqueDescriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  };
+  runtime::UniqueDescriptor descriptor = open_folder();
+  if (!descriptor && errno == ENOENT) {
+    make_missing_folders(folder);
+    descriptor = open_folder();
+  }
   if (!descriptor) return claim;
   int locked;
   do locked = ::flock(descriptor.get(), LOCK_EX | LOCK_NB);
