@@ -4,9 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <new>
-#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -311,7 +309,7 @@ TEST(DuplicateFile, FailsWithoutHarmForMissingSourcesAndAbsentPaths) {
 
 // What stands at the temporary name is never written through, and the replace happens only while
 // the file holds the expected bytes.
-TEST(ReplaceFile, NothingAtTheTemporaryNameIsWrittenThroughAndAChangedFileIsKept) {
+TEST(ReplaceFile, NothingAtTheTemporaryNameIsWrittenThroughNorLeftBehindAndAChangedFileIsKept) {
   using files::ReplaceOutcome;
   ScopedTempDir dir;
   const Text root = dir.text();
@@ -326,55 +324,30 @@ TEST(ReplaceFile, NothingAtTheTemporaryNameIsWrittenThroughAndAChangedFileIsKept
   EXPECT_EQ(test_support::read_bytes(dir.path() / "other.ini"), "another file");
 
   EXPECT_EQ(files::replace_file(root + u"file.ini", "newer", root + u"file.ini", "old"), ReplaceOutcome::changed);
+  // Nothing is left behind when the check runs out of memory, nor when another program holds the
+  // temporary file for a moment as it is removed.
+  const Text file = root + u"file.ini";
+  EXPECT_THROW(
+      files::folder_system::replace_file_durably(file, "newer", file, []() -> bool { throw std::bad_alloc(); }),
+      std::bad_alloc);
+  std::thread releaser;
+  EXPECT_EQ(files::folder_system::replace_file_durably(
+                file, "newer", file,
+                [&] {
+                  releaser = std::thread(
+                      [held = files::open_file_handle(path_text(temporary), files::FILE_MODE_READ, files::SHARE_NONE)] {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                      });
+                  return false;
+                }),
+            ReplaceOutcome::changed);
+  releaser.join();
+  EXPECT_EQ(test_support::list_names(dir.path()), (std::vector<std::string>{"file.ini", "other.ini"}));
   fs::create_directory(temporary);
   EXPECT_EQ(files::replace_file(root + u"file.ini", "newer", root + u"file.ini"), ReplaceOutcome::failed);
   EXPECT_EQ(test_support::read_bytes(dir.path() / "file.ini"), "new");
   fs::remove(temporary);
   EXPECT_EQ(test_support::list_names(dir.path()), (std::vector<std::string>{"file.ini", "other.ini"}));
-}
-
-// The check before the rename decides, and whatever it does, the temporary file is gone afterwards:
-// also when the check throws, and when another program holds the temporary file for a moment as it
-// is removed.
-TEST(ReplaceFile, TheTemporaryFileIsRemovedOnEveryPathThatDoesNotRenameIt) {
-  using files::ReplaceOutcome;
-  using namespace std::chrono_literals;
-  ScopedTempDir dir;
-  const Text file = dir.text() + u"file.ini";
-  const Text temporary = file + Text(files::folder_system::TEMPORARY_SUFFIX);
-  std::thread releaser;
-  const struct {
-    const char* what;
-    std::function<bool()> check;
-    std::optional<ReplaceOutcome> outcome;  // none: the check's exception comes through
-  } cases[] = {
-      {"agrees", [] { return true; }, ReplaceOutcome::replaced},
-      {"finds it changed", [] { return false; }, ReplaceOutcome::changed},
-      {"runs out of memory", []() -> bool { throw std::bad_alloc(); }, std::nullopt},
-      {"finds it changed while another program holds the temporary file",
-       [&] {
-         files::FileHandle held = files::open_file_handle(temporary, files::FILE_MODE_READ, files::SHARE_NONE);
-         EXPECT_TRUE(held.is_open());
-         releaser = std::thread([held = std::move(held)]() mutable {
-           std::this_thread::sleep_for(200ms);
-           held.close();
-         });
-         return false;
-       },
-       ReplaceOutcome::changed},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    test_support::write_bytes(dir.path() / "file.ini", "old");
-    if (c.outcome) {
-      EXPECT_EQ(files::folder_system::replace_file_durably(file, "new", file, c.check), *c.outcome);
-    } else {
-      EXPECT_THROW(files::folder_system::replace_file_durably(file, "new", file, c.check), std::bad_alloc);
-    }
-    if (releaser.joinable()) releaser.join();
-    EXPECT_EQ(test_support::read_bytes(dir.path() / "file.ini"), c.outcome == ReplaceOutcome::replaced ? "new" : "old");
-    EXPECT_EQ(test_support::list_names(dir.path()), std::vector<std::string>{"file.ini"});
-  }
 }
 
 TEST(CurrentFolder, SetAndGetRoundTripWithAClosingSeparator) {

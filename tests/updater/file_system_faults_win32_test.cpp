@@ -145,30 +145,26 @@ class HeldFile {
   HeldFile(const HeldFile&) = delete;
   HeldFile& operator=(const HeldFile&) = delete;
   bool held() const { return held_; }
-  bool saved() const { return saved_; }
 
  private:
   void release() {
     if (HANDLE handle = handle_.exchange(INVALID_HANDLE_VALUE); handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }
-  // The program's own reads of the file may stand in the way for a moment.
+  // Written through a second handle, which the program's own reads may keep out for a moment.
   void save(const fs::path& file, const std::string& bytes) {
-    for (int attempt = 0; attempt < 100 && !saved_; ++attempt) {
+    for (int attempt = 0; attempt < 100 && !saved_; ++attempt, Sleep(1)) {
       HANDLE writer = CreateFileW(file.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   TRUNCATE_EXISTING, 0, nullptr);
-      if (writer == INVALID_HANDLE_VALUE) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        continue;
-      }
       DWORD written = 0;
-      saved_ = WriteFile(writer, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      saved_ = writer != INVALID_HANDLE_VALUE &&
+               WriteFile(writer, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
                written == bytes.size();
-      CloseHandle(writer);
+      if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
     }
   }
   std::atomic<HANDLE> handle_;
   const bool held_;
-  std::atomic<bool> saved_ = false;
+  bool saved_ = false;
   std::thread releaser_;
 };
 
