@@ -38,7 +38,7 @@ namespace {
 // rules make of it with the version of the manifest's own key line. Such a backup holds the manifest
 // as it was before the first of those runs, and is kept as it is.
 bool backup_precedes_runs(const RunState& state, TextView backup_path) {
-  // A missing backup is told by the failing open alone: one system call for the first run's every manifest.
+  // No status query first: a missing backup, as on a first run, costs only the open that fails.
   std::string backup_bytes;
   const std::optional<Text> backup = read_manifest_text(backup_path, backup_bytes);
   return backup && manifest::is_rewrite_of(state.grammar, *backup, runtime::utf8_to_utf16(state.manifest_bytes));
