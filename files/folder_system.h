@@ -4,8 +4,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 
+#include "files/file_handle.h"
+#include "files/folders.h"
 #include "runtime/text.h"
 
 // The calls that the folder library makes on the system, one definition per platform
@@ -13,6 +17,7 @@
 // side turns backslashes into slashes before a path reaches the system.
 namespace files::folder_system {
 
+using files::ReplaceOutcome;
 using runtime::Text;
 
 // One entry of a folder search: its name without the folder, whether it is a folder, its size.
@@ -60,24 +65,69 @@ std::optional<bool> read_is_folder(const Text& path);
 // Creates the last component only.
 bool make_folder(const Text& path);
 // The name ending of the temporary file that replace_file_durably writes beside its file; whatever
-// a killed run (or anyone else) left at that name is removed first.
+// a killed run (or anyone else) left at that name is removed first, and what cannot be removed fails
+// the replace.
 inline constexpr std::u16string_view TEMPORARY_SUFFIX = u".quillbrook-new";
 
-enum class ReplaceOutcome {
-  replaced,
-  replaced_unflushed,  // in place, but its folder could not be flushed: a power cut may bring back the old file
-  failed,              // the file is as it was
-  folder_refused,      // no file may be made in its folder
-  refused_by_check,    // `may_rename` said no: the file is as it was
+// A path in the system's own form, made before it is needed where no memory may be taken any more.
+#ifdef _WIN32
+using SystemName = std::wstring;
+#else
+using SystemName = std::string;
+#endif
+
+// Removes the file, waiting out another program's brief hold on it as every other step does. True
+// when nothing is left at the name.
+bool remove_file_waiting(const SystemName& name) noexcept;
+
+// Owns the temporary file of one replace, which it made: the open file while it is written, then its
+// name until renamed() says it bears the other name. On every other path out, exceptions included,
+// it removes the file. Move-only.
+class TemporaryFile {
+ public:
+  TemporaryFile(SystemName name, FileHandle file) noexcept : name_(std::move(name)), file_(std::move(file)) {}
+  ~TemporaryFile() { discard(); }
+  TemporaryFile(TemporaryFile&& other) noexcept
+      : name_(std::move(other.name_)), file_(std::move(other.file_)), owned_(std::exchange(other.owned_, false)) {}
+  TemporaryFile& operator=(TemporaryFile&& other) noexcept {
+    if (this != &other) {
+      discard();
+      name_ = std::move(other.name_);
+      file_ = std::move(other.file_);
+      owned_ = std::exchange(other.owned_, false);
+    }
+    return *this;
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  const SystemName& name() const noexcept { return name_; }
+  const FileHandle& file() const noexcept { return file_; }
+  // Closes the file; false when the system reported a failure. The name stays owned.
+  bool close() noexcept { return file_.close(); }
+  void renamed() noexcept { owned_ = false; }
+  // Closes and removes the file now; true when nothing is left at its name.
+  bool discard() noexcept {
+    file_.close();
+    if (!owned_) return true;
+    owned_ = !remove_file_waiting(name_);
+    return !owned_;
+  }
+
+ private:
+  SystemName name_;
+  FileHandle file_;
+  bool owned_ = true;
 };
+
 // Puts `bytes` in place of the file in one step: written to a temporary file beside it (its name and
 // TEMPORARY_SUFFIX, made afresh so that nothing planted at that name is written through), flushed to
 // the disk, given the attributes or permission bits of `model` (the read-only attribute aside), and,
-// once `may_rename` (called immediately before) agrees, renamed over it, the folder flushed too. A
-// symbolic link at the path is replaced itself. Nothing is left behind unless the process dies on
-// the way.
+// once `still_expected` agrees, renamed over it, the folder flushed too. `still_expected` is asked
+// again immediately before every try of the rename; an exception from it goes to the caller. A
+// symbolic link at the path is replaced itself.
 ReplaceOutcome replace_file_durably(const Text& path, std::string_view bytes, const Text& model,
-                                    const std::function<bool()>& may_rename);
+                                    const std::function<bool()>& still_expected);
 // False when the file has the read-only attribute, or its permission bits refuse this user writing.
 bool is_writable(const Text& path);
 

@@ -207,10 +207,14 @@ bool make_folder(const Text& path) { return mkdir(system_path(path).c_str(), 077
 
 namespace {
 
-// A rename is on the disk only once its folder is.
-bool flush_folder_of(const std::string& file) {
+// The folder that holds the file, where a rename is recorded.
+std::string folder_of(const std::string& file) {
   const std::size_t cut = file.rfind('/');
-  const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : file.substr(0, cut);
+  return cut == std::string::npos ? "." : cut == 0 ? "/" : file.substr(0, cut);
+}
+
+// A rename is on the disk only once its folder is.
+bool flush_folder(const std::string& folder) {
   FileHandle handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!handle.is_open()) return false;
   bool flushed = ::fsync(static_cast<int>(handle.native())) == 0;
@@ -228,31 +232,36 @@ mode_t process_umask() {
 
 }  // namespace
 
+bool remove_file_waiting(const SystemName& name) noexcept { return ::unlink(name.c_str()) == 0 || errno == ENOENT; }
+
 ReplaceOutcome replace_file_durably(const Text& path, std::string_view bytes, const Text& model,
-                                    const std::function<bool()>& may_rename) {
+                                    const std::function<bool()>& still_expected) {
   const std::string target = system_path(path);
-  const std::string temporary = target + runtime::utf16_to_utf8(TEMPORARY_SUFFIX);
+  std::string temporary_name = target + runtime::utf16_to_utf8(TEMPORARY_SUFFIX);
+  // Taken before the rename, so that nothing after it can fail for want of memory.
+  const std::string folder = folder_of(target);
   struct stat status;
   const mode_t mode = ::stat(system_path(model).c_str(), &status) == 0 ? status.st_mode & 07777 : 0666;
   // Made afresh, so that nothing planted at the name (a link) is written through.
-  int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (descriptor < 0 && errno == EEXIST && ::unlink(temporary.c_str()) == 0)
-    descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  auto make = [&] { return ::open(temporary_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode); };
+  int descriptor = make();
+  if (descriptor < 0 && errno == EEXIST) {
+    // What cannot be removed from the name fails the replace, as on Windows: only a folder that takes
+    // no new file at all is told apart below.
+    if (::unlink(temporary_name.c_str()) != 0 && errno != ENOENT) return ReplaceOutcome::failed;
+    descriptor = make();
+  }
   if (descriptor < 0)
     return errno == EACCES || errno == EPERM ? ReplaceOutcome::folder_refused : ReplaceOutcome::failed;
-  FileHandle file(descriptor);
-  bool written = write_to_handle(file, bytes.data(), bytes.size()) == bytes.size() &&
+  TemporaryFile temporary(std::move(temporary_name), FileHandle(descriptor));
+  bool written = write_to_handle(temporary.file(), bytes.data(), bytes.size()) == bytes.size() &&
                  ((mode & process_umask()) == 0 || ::fchmod(descriptor, mode) == 0) && ::fdatasync(descriptor) == 0;
-  written = file.close() && written;
-  if (written && !may_rename()) {
-    ::unlink(temporary.c_str());
-    return ReplaceOutcome::refused_by_check;
-  }
-  if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return ReplaceOutcome::failed;
-  }
-  return flush_folder_of(target) ? ReplaceOutcome::replaced : ReplaceOutcome::replaced_unflushed;
+  written = temporary.close() && written;
+  if (!written) return ReplaceOutcome::failed;
+  if (!still_expected()) return ReplaceOutcome::changed;
+  if (::rename(temporary.name().c_str(), target.c_str()) != 0) return ReplaceOutcome::failed;
+  temporary.renamed();
+  return flush_folder(folder) ? ReplaceOutcome::replaced : ReplaceOutcome::replaced_unflushed;
 }
 
 bool is_writable(const Text& path) { return ::faccessat(AT_FDCWD, system_path(path).c_str(), W_OK, AT_EACCESS) == 0; }

@@ -128,20 +128,26 @@ DWORD remove_left_file(const wchar_t* name) {
 
 }  // namespace
 
+bool remove_file_waiting(const SystemName& name) noexcept {
+  return retry_while_held(name.c_str(),
+                          [&] { return DeleteFileW(name.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; });
+}
+
 ReplaceOutcome replace_file_durably(const Text& path, std::string_view bytes, const Text& model,
-                                    const std::function<bool()>& may_rename) {
-  const WideText target(path), temporary(path + Text(TEMPORARY_SUFFIX));
+                                    const std::function<bool()>& still_expected) {
+  const WideText target(path), temporary_name(path + Text(TEMPORARY_SUFFIX));
   constexpr DWORD KEPT =
       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   DWORD attributes = GetFileAttributesW(WideText(model).get());
   attributes =
       attributes == INVALID_FILE_ATTRIBUTES || (attributes & KEPT) == 0 ? FILE_ATTRIBUTE_NORMAL : attributes & KEPT;
+  SystemName owned_name(temporary_name.get());
   // CREATE_NEW once the name is free: a link or file planted at it in between makes the call fail
   // rather than be written through.
   HANDLE created = INVALID_HANDLE_VALUE;
-  const bool made = retry_while_held(temporary.get(), [&] {
-    const DWORD left = remove_left_file(temporary.get());
-    created = CreateFileW(temporary.get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+  const bool made = retry_while_held(temporary_name.get(), [&] {
+    const DWORD left = remove_left_file(temporary_name.get());
+    created = CreateFileW(temporary_name.get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
     // Another program's hold on what was left there is what to wait for, not the name being taken.
     if (created == INVALID_HANDLE_VALUE && left != 0 && GetLastError() == ERROR_FILE_EXISTS) SetLastError(left);
     return created != INVALID_HANDLE_VALUE;
@@ -149,33 +155,34 @@ ReplaceOutcome replace_file_durably(const Text& path, std::string_view bytes, co
   if (!made) {
     // Only a folder that takes no new file at all answers "access denied" with the name still free.
     const bool refused = GetLastError() == ERROR_ACCESS_DENIED &&
-                         GetFileAttributesW(temporary.get()) == INVALID_FILE_ATTRIBUTES &&
+                         GetFileAttributesW(temporary_name.get()) == INVALID_FILE_ATTRIBUTES &&
                          GetLastError() == ERROR_FILE_NOT_FOUND;
     return refused ? ReplaceOutcome::folder_refused : ReplaceOutcome::failed;
   }
-  FileHandle file(reinterpret_cast<std::intptr_t>(created));
-  bool written = write_to_handle(file, bytes.data(), bytes.size()) == bytes.size() &&
-                 FlushFileBuffers(reinterpret_cast<HANDLE>(file.native()));
-  written = file.close() && written;
-  if (!written) {
-    DeleteFileW(temporary.get());
-    return ReplaceOutcome::failed;
-  }
-  if (!may_rename()) {
-    DeleteFileW(temporary.get());
-    return ReplaceOutcome::refused_by_check;
-  }
+  TemporaryFile temporary(std::move(owned_name), FileHandle(reinterpret_cast<std::intptr_t>(created)));
+  bool written = write_to_handle(temporary.file(), bytes.data(), bytes.size()) == bytes.size() &&
+                 FlushFileBuffers(reinterpret_cast<HANDLE>(temporary.file().native()));
+  written = temporary.close() && written;
+  if (!written) return ReplaceOutcome::failed;
   // MoveFileExW rather than ReplaceFileW: one rename that either happens or not, and the write-through
   // flag has it on the disk before the call returns; ReplaceFileW can fail half-way with the old file
   // moved aside (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) and offers no write-through. The attributes that
   // ReplaceFileW would carry over are given to the temporary file above.
+  // The check comes with every try, since a program that holds the file may save it before letting
+  // go. The file cannot stay open from the check to the rename: MoveFileExW refuses to replace a file
+  // that any handle holds, whatever its share mode.
+  bool changed = false;
   const bool renamed = retry_while_held(target.get(), [&] {
-    return MoveFileExW(temporary.get(), target.get(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!still_expected()) {
+      changed = true;
+      SetLastError(NO_ERROR);
+      return false;
+    }
+    return MoveFileExW(temporary_name.get(), target.get(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
   });
-  if (!renamed) {
-    DeleteFileW(temporary.get());
-    return ReplaceOutcome::failed;
-  }
+  if (changed) return ReplaceOutcome::changed;
+  if (!renamed) return ReplaceOutcome::failed;
+  temporary.renamed();
   return ReplaceOutcome::replaced;
 }
 

@@ -25,6 +25,13 @@ constexpr std::size_t PATH_SPACE = 260;
 #else
 constexpr std::size_t PATH_SPACE = SIZE_MAX;
 #endif
+// Windows drops the blanks at the end of a name itself; a POSIX name keeps them, and a folder made
+// without them would not be the one its callers name next.
+#ifdef _WIN32
+constexpr bool NAMES_LOSE_TRAILING_BLANKS = true;
+#else
+constexpr bool NAMES_LOSE_TRAILING_BLANKS = false;
+#endif
 constexpr std::int32_t LISTING_GROWTH_STEP = 16;
 
 struct FolderListing {
@@ -165,11 +172,10 @@ std::int64_t query_path_size(TextView path) {
 int create_folder(TextView path) {
   if (runtime::is_absent(path)) return 0;
   Text copy(runtime::until_terminator(path));
-  auto is_trimmed = [](char16_t unit) { return unit == u' ' || is_separator(unit); };
-  trim_trailing(copy, is_trimmed);
-  // What is left of a path of only blanks and separators names no folder to create (a POSIX system
-  // would happily make one called " ").
-  if (copy.empty() || (copy.size() == 1 && is_trimmed(copy.front()))) return 0;
+  // A path of only blanks and separators names no folder to create (a POSIX system would happily
+  // make one called " ").
+  if (copy.find_first_not_of(u" \\/") == Text::npos) return 0;
+  trim_trailing(copy, [](char16_t unit) { return is_separator(unit) || (NAMES_LOSE_TRAILING_BLANKS && unit == u' '); });
   if (copy.size() > PATH_SPACE) return 0;
   return fs::make_folder(copy) ? 1 : 0;
 }
@@ -186,30 +192,19 @@ int duplicate_file(TextView source, TextView destination) {
     bytes.append(chunk, static_cast<std::size_t>(got));
   }
   if (!file.close()) return 0;
-  return fs::replace_file_durably(to, bytes, from, [] { return true; }) == fs::ReplaceOutcome::replaced ? 1 : 0;
+  return fs::replace_file_durably(to, bytes, from, [] { return true; }) == ReplaceOutcome::replaced ? 1 : 0;
 }
 
-int replace_file(TextView path, std::string_view bytes, TextView model, std::optional<std::string_view> expected) {
-  if (runtime::is_absent(path)) return FILE_NOT_REPLACED;
+ReplaceOutcome replace_file(TextView path, std::string_view bytes, TextView model,
+                            std::optional<std::string_view> expected) {
+  if (runtime::is_absent(path)) return ReplaceOutcome::failed;
   const Text target(runtime::until_terminator(path));
   auto still_expected = [&] {
     if (!expected) return true;
     FileHandle file = open_file_handle(target, FILE_MODE_READ, SHARE_READ);
     return file.is_open() && handle_holds_bytes(file, *expected);
   };
-  switch (fs::replace_file_durably(target, bytes, Text(runtime::until_terminator(model)), still_expected)) {
-    case fs::ReplaceOutcome::replaced:
-      return FILE_REPLACED;
-    case fs::ReplaceOutcome::replaced_unflushed:
-      return FILE_REPLACED_UNFLUSHED;
-    case fs::ReplaceOutcome::folder_refused:
-      return FOLDER_REFUSES_FILES;
-    case fs::ReplaceOutcome::refused_by_check:
-      return FILE_CHANGED;
-    case fs::ReplaceOutcome::failed:
-      break;
-  }
-  return FILE_NOT_REPLACED;
+  return fs::replace_file_durably(target, bytes, Text(runtime::until_terminator(model)), still_expected);
 }
 
 int may_write_file(TextView path) {

@@ -44,25 +44,35 @@ void end_folder_library();
 
 // A file's size in bytes, PATH_IS_FOLDER, or PATH_MISSING.
 std::int64_t query_path_size(TextView path);
-// Creates one folder (trailing blanks and separators removed). 0 on failure, also when it exists.
+// Creates one folder (trailing separators removed, and on Windows, which drops them itself, trailing
+// blanks). 0 on failure, also when it exists, and for a path of only blanks and separators.
 int create_folder(TextView path);
 // Copies a file, replacing the destination in one step (see replace_file). 0 on failure.
 int duplicate_file(TextView source, TextView destination);
 
-// Results of replace_file.
-inline constexpr int FILE_REPLACED = 1;
-inline constexpr int FILE_REPLACED_UNFLUSHED = 2;  // in place, but a power cut may still bring back the old file
-inline constexpr int FILE_NOT_REPLACED = 0;
-inline constexpr int FOLDER_REFUSES_FILES = -1;  // no file may be made beside it: it is as it was
-inline constexpr int FILE_CHANGED = -2;          // it no longer held the expected bytes: it is as it was
+// What became of a file that replace_file was to replace: the one account of a replace, from the
+// system's calls up to the counts that a run shows.
+enum class ReplaceOutcome {
+  replaced,
+  replaced_unflushed,  // in place, but a power cut may still bring back the old file
+  changed,             // it no longer held the expected bytes: it is as another program left it
+  folder_refused,      // no file may be made beside it: it is as it was
+  failed,              // it is as it was
+};
+// True for both outcomes that leave the new bytes in place.
+inline bool is_replaced(ReplaceOutcome outcome) {
+  return outcome == ReplaceOutcome::replaced || outcome == ReplaceOutcome::replaced_unflushed;
+}
 
 // Puts the bytes in place of the file so that a crash at any moment leaves its old bytes or the new
 // ones: through a temporary file beside it, flushed to the disk and renamed over it. The new file takes
 // the attributes (permission bits) of `model`, without the read-only attribute. A symbolic link at the
 // path is replaced, never written through. With `expected`, the file is replaced only while it holds
-// exactly those bytes, compared once the new ones are on the disk, immediately before the rename.
-int replace_file(TextView path, std::string_view bytes, TextView model,
-                 std::optional<std::string_view> expected = std::nullopt);
+// exactly those bytes, compared once the new ones are on the disk, immediately before each try of the
+// rename: another program's save at any moment before the rename that succeeds is kept. No temporary
+// file is left behind unless the process dies on the way.
+ReplaceOutcome replace_file(TextView path, std::string_view bytes, TextView model,
+                            std::optional<std::string_view> expected = std::nullopt);
 // 0 when the file may not be written (read-only attribute, or its permission bits).
 int may_write_file(TextView path);
 // Non-zero on success.

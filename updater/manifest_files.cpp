@@ -55,24 +55,17 @@ std::optional<Text> read_manifest_text(TextView path, std::string& bytes) {
   return runtime::utf8_to_utf16(bytes);
 }
 
-PutOutcome put_manifest(TextView path, TextView new_text, const std::string& old_bytes) {
+files::ReplaceOutcome put_manifest(TextView path, TextView new_text, const std::string& old_bytes) {
+  using files::ReplaceOutcome;
   // A rename would replace a read-only manifest as readily as any other.
-  if (!files::may_write_file(path)) return PutOutcome::FAILED;
+  if (!files::may_write_file(path)) return ReplaceOutcome::failed;
   // Another program (or the user, while a question was open or the backup was written) may have
-  // changed the manifest since it was read: its bytes are compared last, immediately before the
-  // rename, and a manifest that no longer holds them is left as that program made it.
-  switch (files::replace_file(path, runtime::utf16_to_utf8(new_text), path, old_bytes)) {
-    case files::FILE_REPLACED:
-    case files::FILE_REPLACED_UNFLUSHED:
-      return PutOutcome::PUT;
-    case files::FILE_CHANGED:
-      return PutOutcome::CHANGED;
-    case files::FOLDER_REFUSES_FILES:
-      if (read_manifest_bytes(path) != old_bytes) return PutOutcome::CHANGED;
-      return rewrite_in_place(path, new_text, old_bytes) ? PutOutcome::PUT : PutOutcome::FAILED;
-    default:
-      return PutOutcome::FAILED;
-  }
+  // changed the manifest since it was read: its bytes are compared last, immediately before each
+  // try of the rename, and a manifest that no longer holds them is left as that program made it.
+  const ReplaceOutcome outcome = files::replace_file(path, runtime::utf16_to_utf8(new_text), path, old_bytes);
+  if (outcome != ReplaceOutcome::folder_refused) return outcome;
+  if (read_manifest_bytes(path) != old_bytes) return ReplaceOutcome::changed;
+  return rewrite_in_place(path, new_text, old_bytes) ? ReplaceOutcome::replaced : ReplaceOutcome::failed;
 }
 
 }  // namespace updater

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "files/folders.h"
 #include "runtime/text.h"
 
 // A manifest's file as both runs read and replace it.
@@ -17,8 +18,7 @@ std::optional<Text> read_manifest_text(TextView path, std::string& bytes);
 
 // Puts `new_text` in place of the manifest at `path` while it still holds `old_bytes`: through the
 // crash-safe replace, or, in a folder that takes no new file, written in place with the old bytes
-// put back when that fails. A read-only manifest is not replaced.
-enum class PutOutcome { PUT, CHANGED, FAILED };
-PutOutcome put_manifest(TextView path, TextView new_text, const std::string& old_bytes);
+// put back when that fails. A read-only manifest is not replaced. Never folder_refused.
+files::ReplaceOutcome put_manifest(TextView path, TextView new_text, const std::string& old_bytes);
 
 }  // namespace updater

@@ -25,12 +25,17 @@ using runtime::format_integer;
 
 namespace {
 
-// In the order the summary counts them.
-enum RestoreOutcome { RESTORED, UNCHANGED, CHANGED_SINCE, NOT_INSTALLED, FAILED, OUTCOMES };
+// The summary's columns, in its order. A replace's outcome goes to its column only in count_replace.
+enum RestoreCount { RESTORED, UNCHANGED, CHANGED_SINCE, NOT_INSTALLED, FAILED, COLUMNS };
+
+RestoreCount count_replace(files::ReplaceOutcome outcome) {
+  if (files::is_replaced(outcome)) return RESTORED;
+  return outcome == files::ReplaceOutcome::changed ? CHANGED_SINCE : FAILED;
+}
 
 bool holds_manifest(const Text& folder_path) { return files::query_path_size(folder_path + u"/manifest.ini") >= 0; }
 
-RestoreOutcome restore_manifest(const manifest::ManifestGrammar& grammar, const Text& name) {
+RestoreCount restore_manifest(const manifest::ManifestGrammar& grammar, const Text& name) {
   const Text manifest_path = name + u"/manifest.ini";
   if (files::query_path_size(name) != files::PATH_IS_FOLDER ||
       files::query_path_size(manifest_path) == files::PATH_MISSING)
@@ -44,15 +49,7 @@ RestoreOutcome restore_manifest(const manifest::ManifestGrammar& grammar, const 
   // Restored only where the manifest is what a run with its own version makes of the backup, the key
   // added where the backup had none.
   if (!manifest::is_rewrite_of(grammar, *backup, *manifest)) return CHANGED_SINCE;
-  switch (put_manifest(manifest_path, *backup, manifest_bytes)) {
-    case PutOutcome::PUT:
-      return RESTORED;
-    case PutOutcome::CHANGED:
-      return CHANGED_SINCE;
-    case PutOutcome::FAILED:
-      break;
-  }
-  return FAILED;
+  return count_replace(put_manifest(manifest_path, *backup, manifest_bytes));
 }
 
 // The names of the backup folder's sub-folders that hold a manifest, in listing order.
@@ -101,10 +98,10 @@ void run_restore() {
   if (!is_confirmed(dialogs::show_message_box(texts::tr(u"Warning"), confirmation, FLAGS_CONFIRM)))
     runtime::end_program();
 
-  std::array<std::int32_t, OUTCOMES> counts{};
+  std::array<std::int32_t, COLUMNS> counts{};
   std::vector<Text> changed_names;
   for (const Text& name : backups) {
-    RestoreOutcome outcome;
+    RestoreCount outcome;
     // A manifest too large for the memory left is left as it is, and the run goes on.
     try {
       outcome = restore_manifest(grammar, name);

@@ -28,9 +28,19 @@ void start_run() {
   dialogs::init_dialogs();
   choose_run_language();
 
-  // Two runs at once would each write manifests from what they read before the other wrote.
-  if (is_another_instance_running()) {
+  // Two runs at once would each write manifests from what they read before the other wrote, so a
+  // run that cannot tell whether it is alone does not go on either.
+  const RunClaim claim = claim_run();
+  if (claim.outcome == ClaimOutcome::ANOTHER_RUN) {
     dialogs::show_message_box(texts::tr(u"Error"), texts::tr(u"Quillbrook is already running."), FLAGS_ERROR);
+    runtime::end_program();
+  }
+  if (claim.outcome == ClaimOutcome::FAILED) {
+    dialogs::show_message_box(texts::tr(u"Error"),
+                              texts::format(u"Could not claim {path} for this run, so Quillbrook could not make sure "
+                                            u"it runs alone.",
+                                            {{u"path", claim.path}}),
+                              FLAGS_ERROR);
     runtime::end_program();
   }
 }

@@ -27,7 +27,7 @@ inline constexpr TextView BACKUP_PREFIX = u"../manifest backups/";
 bool is_addon_name(TextView name);
 
 // The start of either program: the libraries, then the one-run claim; a second run is told that the
-// first is running, and ends.
+// first is running, and ends, and so does a run whose claim cannot be taken.
 void start_run();
 // Makes the add-ons folder current and returns it, with a closing separator: the one below the roaming
 // application data, else the one the user chooses. Ends the program when none is chosen or the folder

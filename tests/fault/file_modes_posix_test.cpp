@@ -38,10 +38,14 @@ TEST(FileModes, ManifestsThatCannotBeReadOrWrittenAreCountedFailedAndKeepTheirBy
   const fs::path addons = nvda / "addons";
   const fs::path backups = nvda / "manifest backups";
   const Addon open = addon("open", 600), locked = addon("locked", 600), secret = addon("secret", 600),
-              sealed = addon("sealed", 600);
-  lay_out(addons, {open, locked, secret, sealed});
+              sealed = addon("sealed", 600), stuck = addon("stuck", 600);
+  lay_out(addons, {open, locked, secret, sealed, stuck});
+  // What stands at the temporary name cannot be removed from a folder that takes no change: not a
+  // folder for an in-place write, but a failed manifest, as on Windows.
+  test_support::write_bytes(addons / "stuck" / "manifest.ini.quillbrook-new", "left by a killed run");
   give_to_program(nvda);
   ScopedModes modes;
+  modes.set(addons / "stuck", 0555, 0755);
   modes.set(addons / "locked" / "manifest.ini", 0444, 0644);  // may not be written
   modes.set(addons / "secret" / "manifest.ini", 0200, 0644);  // may not be read
   modes.set(addons / "sealed", 0, 0755);                      // its manifest cannot even be seen
@@ -53,7 +57,7 @@ TEST(FileModes, ManifestsThatCannotBeReadOrWrittenAreCountedFailedAndKeepTheirBy
   ASSERT_EQ(result.dialogs.size(), 4u);
   // A manifest that cannot be reached counts nowhere; one that cannot be opened counts failed.
   EXPECT_EQ(result.dialogs[2].title, u"Done");
-  EXPECT_EQ(result.dialogs[2].text, summary(3, 0, 2, 1));
+  EXPECT_EQ(result.dialogs[2].text, summary(4, 0, 3, 1));
   EXPECT_EQ(result.dialogs[3].title, u"Info");
   EXPECT_EQ(result.dialogs[3].text, u"Backups of the old manifests have been placed in " +
                                         driver::ProgramDriver::folder_text(nvda) +
@@ -71,6 +75,8 @@ TEST(FileModes, ManifestsThatCannotBeReadOrWrittenAreCountedFailedAndKeepTheirBy
   EXPECT_FALSE(is_present(backups / "secret"));
   EXPECT_EQ(read_bytes(addons / "sealed" / "manifest.ini"), sealed.old_bytes);
   EXPECT_FALSE(is_present(backups / "sealed"));
+  EXPECT_EQ(read_bytes(addons / "stuck" / "manifest.ini"), stuck.old_bytes);
+  EXPECT_EQ(read_bytes(backups / "stuck" / "manifest.ini"), stuck.old_bytes);
 }
 
 TEST(FileModes, ABackupThatCannotBeMadeEndsTheRunBeforeItsManifestIsWritten) {
@@ -124,6 +130,37 @@ TEST(FileModes, ABackupThatCannotBeMadeEndsTheRunBeforeItsManifestIsWritten) {
       EXPECT_TRUE(named) << runtime::utf16_to_utf8(last.text);
     }
   }
+}
+
+// The claim that keeps a second run out is a lock on the configuration folder: one that cannot be
+// opened ends the run before it touches anything, and a missing one is made for this user and claimed.
+TEST(FileModes, AConfigurationFolderThatCannotBeClaimedEndsTheRunAndAMissingOneIsMade) {
+  driver::ProgramDriver program;
+  program.run_unprivileged();
+  const fs::path addons = program.appdata() / "nvda" / "addons";
+  const Addon one = addon("one", 600);
+  lay_out(addons, {one});
+  give_to_program(program.appdata());
+  ScopedModes modes;
+  modes.set(program.appdata(), 0, 0755);
+  auto result = program.run(yes_to_all);
+  modes.restore();
+  ASSERT_EQ(result.dialogs.size(), 1u);
+  EXPECT_EQ(result.dialogs[0].text, u"Could not claim " + driver::ProgramDriver::folder_text(program.appdata()) +
+                                        u" for this run, so Quillbrook could not make sure it runs alone.");
+  EXPECT_EQ(read_bytes(addons / "one" / "manifest.ini"), one.old_bytes);
+  EXPECT_FALSE(is_present(program.appdata() / "nvda" / "manifest backups"));
+
+  // The add-ons folder is missing too: the first run waits at the chooser while a second one starts.
+  const fs::path missing = program.appdata() / "made" / "config";
+  driver::RunResult beside;
+  driver::ProgramDriver(missing).run([&](const driver::Dialog& dialog) {
+    if (dialog.kind == driver::Dialog::Kind::chooser) beside = driver::ProgramDriver(missing).run(yes_to_all);
+    return yes_to_all(dialog);
+  });
+  ASSERT_EQ(beside.dialogs.size(), 1u);
+  EXPECT_EQ(beside.dialogs[0].text, u"Quillbrook is already running.");
+  EXPECT_EQ(fs::status(missing).permissions(), fs::perms::owner_all);
 }
 
 }  // namespace

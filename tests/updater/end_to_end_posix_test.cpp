@@ -244,7 +244,8 @@ TEST(EndToEndPosix, ABackslashInTheConfigurationFolderIsPartOfItsName) {
 }
 
 // Add-ons are named as the system lists them: a name that is not UTF-8 (no Windows name holds one) is
-// no add-on and stands for no other name, and no path is held to the Windows path space.
+// no add-on and stands for no other name, one that ends in blanks or dots is its own add-on with its
+// own backup, and no path is held to the Windows path space.
 TEST(EndToEndPosix, NamesAreTheSystemsOwnAndNotHeldToTheWindowsPathSpace) {
   test_support::ScopedTempDir home;
   fs::path config = home.path();
@@ -254,7 +255,8 @@ TEST(EndToEndPosix, NamesAreTheSystemsOwnAndNotHeldToTheWindowsPathSpace) {
   const struct {
     std::string name;
     bool addon;
-  } cases[] = {{"\xFF", false}, {"\xFE", false}, {"\xEF\xBF\xBD", true}, {std::string(255, 'n'), true}};
+  } cases[] = {{"\xFF", false}, {"\xFE", false},  {"\xEF\xBF\xBD", true}, {std::string(255, 'n'), true},
+               {"trail", true}, {"trail ", true}, {"dots..", true}};
   for (const auto& c : cases) {
     fs::create_directories(nvda / "addons" / c.name);
     write_bytes(nvda / "addons" / c.name / "manifest.ini", old);
@@ -262,12 +264,13 @@ TEST(EndToEndPosix, NamesAreTheSystemsOwnAndNotHeldToTheWindowsPathSpace) {
   driver::ProgramDriver program(config);
   auto result = program.run(yes_to_all);
   EXPECT_TRUE(result.finished);
-  EXPECT_EQ(summary(result), u"2 manifests found, 0 skipped, 0 failed, 2 modified.");
+  EXPECT_EQ(summary(result), u"5 manifests found, 0 skipped, 0 failed, 5 modified.");
   for (const auto& c : cases) {
     EXPECT_EQ(read_bytes(nvda / "addons" / c.name / "manifest.ini"),
               c.addon ? "lastTestedNVDAVersion = 2036.1.1\n" : old)
         << c.name.size();
-    EXPECT_EQ(fs::exists(nvda / "manifest backups" / c.name), c.addon) << c.name.size();
+    const fs::path backup = nvda / "manifest backups" / c.name / "manifest.ini";
+    EXPECT_EQ(fs::exists(backup) ? read_bytes(backup) : "", c.addon ? old : "") << c.name;
   }
 }
 

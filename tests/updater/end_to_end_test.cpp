@@ -56,6 +56,12 @@ struct Scripted {
   }
 };
 
+// The restore program of this build, or the one QUILLBROOK_RESTORE_PROGRAM names (the packaged one).
+fs::path restore_program() {
+  const char* other = std::getenv("QUILLBROOK_RESTORE_PROGRAM");
+  return other && *other ? fs::path(other) : fs::path(QUILLBROOK_RESTORE_PROGRAM);
+}
+
 class EndToEnd : public ::testing::Test {
  protected:
   fs::path addons() const { return program.appdata() / "nvda" / "addons"; }
@@ -289,20 +295,33 @@ TEST_F(EndToEnd, AppendedKeysFollowTheTextAfterItsLineEndsAreStripped) {
   EXPECT_EQ(summary(result), counts(2, 0, 0, 2));
 }
 
-TEST_F(EndToEnd, ASecondRunReplacesTheBackupsButOneWithNothingToChangeKeepsThem) {
-  add_addon("one", "lastTestedNVDAVersion = 2023.1\r\n");
-  add_addon("two", "name = x\nlastTestedNVDAVersion = 2023.1\nx = 1\n");
-  expect_clean_exit(program.run(Scripted{u"2024.1"}));
-  expect_clean_exit(program.run(Scripted{u"2025.2"}));
-  EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2025.2\r\n");
-  EXPECT_EQ(backup("one"), "lastTestedNVDAVersion = 2024.1\r\n");
+// Later runs keep the backup of the manifest as it was before the first run, so that one restore
+// puts it back; only an add-on updated since gets a backup of its updated manifest.
+TEST_F(EndToEnd, LaterRunsKeepTheOriginalBackupUnlessTheAddonWasUpdatedSince) {
+  const std::map<std::string, std::string> original = {
+      {"one", "lastTestedNVDAVersion = 2023.1\r\n"},
+      {"two", "name = x\nlastTestedNVDAVersion = 2023.1\nx = 1\n"},
+      {"added", "name = added\r\n[compat]\r\n"},
+      {"updated", "name = updated\r\nversion = 1.0\r\nlastTestedNVDAVersion = 2023.1\r\n"},
+  };
+  for (const auto& [name, bytes] : original) add_addon(name, bytes);
+  const std::string store_update = "name = updated\r\nversion = 2.0\r\nlastTestedNVDAVersion = 2024.1\r\n";
+  for (const char16_t* version : {u"2024.1", u"2025.2", u"2026.1"}) {
+    expect_clean_exit(program.run(Scripted{version}));
+    if (version == std::u16string(u"2024.1")) write_bytes(addons() / "updated" / "manifest.ini", store_update);
+  }
+  EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2026.1\r\n");
+  for (const char* name : {"one", "two", "added"}) EXPECT_EQ(backup(name), original.at(name)) << name;
+  EXPECT_EQ(backup("updated"), store_update);
 
-  RunResult same = program.run(Scripted{u"2025.2"});
+  RunResult same = program.run(Scripted{u"2026.1"});
   expect_clean_exit(same);
-  EXPECT_EQ(summary(same), counts(2, 2, 0, 0));
-  EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2025.2\r\n");
-  EXPECT_EQ(backup("one"), "lastTestedNVDAVersion = 2024.1\r\n");
-  EXPECT_EQ(backup("two"), "name = x\nlastTestedNVDAVersion = 2024.1\nx = 1\n");
+  EXPECT_EQ(summary(same), counts(4, 4, 0, 0));
+
+  program.use_program(restore_program());
+  expect_clean_exit(program.run(Scripted{}));
+  for (const char* name : {"one", "two", "added"}) EXPECT_EQ(manifest(name), original.at(name)) << name;
+  EXPECT_EQ(manifest("updated"), store_update);
 }
 
 TEST_F(EndToEnd, AManifestChangedWhileTheQuestionWasOpenIsLeftAsTheOtherProgramMadeIt) {
@@ -499,12 +518,6 @@ manifest::ManifestDecision expected_decision(const std::string& old, const std::
   const manifest::ManifestGrammar grammar;
   return manifest::decide_manifest_text(grammar, runtime::utf8_to_utf16(old), runtime::utf8_to_utf16(version),
                                         [] { return true; });
-}
-
-// The restore program of this build, or the one QUILLBROOK_RESTORE_PROGRAM names (the packaged one).
-fs::path restore_program() {
-  const char* other = std::getenv("QUILLBROOK_RESTORE_PROGRAM");
-  return other && *other ? fs::path(other) : fs::path(QUILLBROOK_RESTORE_PROGRAM);
 }
 
 const std::u16string RESTORE_CONFIRMATION =

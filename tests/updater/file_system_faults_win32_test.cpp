@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/unique_handle.h"
 #include "runtime/utf8.h"
 #include "tests/support/program_driver.h"
 #include "tests/support/sample_addons.h"
@@ -121,15 +122,19 @@ void fill_leaving(const fs::path& folder, std::size_t free_pages) {
 }
 
 // Another program's hold on a file, the way a virus scanner or an indexer opens it: without sharing,
-// for `duration` or, without one, until the end of the scope.
+// for `duration` or, without one, until the end of the scope. A hold that `saves` is an editor's or a
+// sync tool's: it lets others read, and at the end of its time writes the file before it lets go.
 class HeldFile {
  public:
-  explicit HeldFile(const fs::path& file, std::optional<std::chrono::milliseconds> duration = std::nullopt)
-      : handle_(CreateFileW(file.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)),
+  explicit HeldFile(const fs::path& file, std::optional<std::chrono::milliseconds> duration = std::nullopt,
+                    std::optional<std::string> saves = std::nullopt)
+      : handle_(CreateFileW(file.wstring().c_str(), GENERIC_READ, saves ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0,
+                            nullptr, OPEN_EXISTING, 0, nullptr)),
         held_(handle_ != INVALID_HANDLE_VALUE) {
     if (duration)
-      releaser_ = std::thread([this, duration] {
+      releaser_ = std::thread([this, file, duration, saves] {
         std::this_thread::sleep_for(*duration);
+        if (saves) save(file, *saves);
         release();
       });
   }
@@ -145,8 +150,21 @@ class HeldFile {
   void release() {
     if (HANDLE handle = handle_.exchange(INVALID_HANDLE_VALUE); handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }
+  // Written through a second handle, which the program's own reads may keep out for a moment.
+  void save(const fs::path& file, const std::string& bytes) {
+    for (int attempt = 0; attempt < 100 && !saved_; ++attempt, Sleep(1)) {
+      HANDLE writer = CreateFileW(file.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  TRUNCATE_EXISTING, 0, nullptr);
+      DWORD written = 0;
+      saved_ = writer != INVALID_HANDLE_VALUE &&
+               WriteFile(writer, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+               written == bytes.size();
+      if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    }
+  }
   std::atomic<HANDLE> handle_;
   const bool held_;
+  bool saved_ = false;
   std::thread releaser_;
 };
 
@@ -168,18 +186,20 @@ AskedThenKeyed lay_out_asked_then_keyed(const fs::path& addons) {
 
 TEST(FileSystemFaults, AnotherProgramsBriefHoldIsWaitedOutAndALongOneFailsOnlyThatFile) {
   using namespace std::chrono_literals;
+  const std::string saved = "name = saved by another program\r\nlastTestedNVDAVersion = 2030.1\r\n";
   struct Case {
     bool backup;  // the hold is on the keyed add-on's earlier backup, else on its manifest
     std::optional<std::chrono::milliseconds> duration;  // from the question before it; none: the whole run
     std::u16string summary;                             // empty: the run ends with "Could not back up"
+    bool saves = false;  // the manifest's holder saves it at the end of its hold, while the rename waits
   } cases[] = {
-      {false, 300ms, summary(2, 0, 0, 2)},
-      {true, 300ms, summary(2, 0, 0, 2)},
-      {false, std::nullopt, summary(2, 0, 1, 1)},
-      {true, std::nullopt, u""},
+      {false, 300ms, summary(2, 0, 0, 2)},        {true, 300ms, summary(2, 0, 0, 2)},
+      {false, std::nullopt, summary(2, 0, 1, 1)}, {true, std::nullopt, u""},
+      {false, 300ms, summary(2, 0, 1, 1), true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.backup ? "backup" : "manifest") + (c.duration ? " held briefly" : " held throughout"));
+    SCOPED_TRACE(std::string(c.backup ? "backup" : "manifest") + (c.duration ? " held briefly" : " held throughout") +
+                 (c.saves ? " and saved" : ""));
     driver::ProgramDriver program;
     const fs::path addons = program.appdata() / "nvda" / "addons";
     const fs::path backups = addons.parent_path() / "manifest backups";
@@ -194,7 +214,7 @@ TEST(FileSystemFaults, AnotherProgramsBriefHoldIsWaitedOutAndALongOneFailsOnlyTh
     if (!c.duration) hold.emplace(held);
     const driver::RunResult result = program.run([&](const driver::Dialog& dialog) {
       if (c.duration && dialog.yes_no && dialog.text.find(u"Add it?") != std::u16string::npos)
-        hold.emplace(held, *c.duration);
+        hold.emplace(held, *c.duration, c.saves ? std::optional<std::string>(saved) : std::nullopt);
       return yes_to_all(dialog);
     });
     ASSERT_TRUE(hold && hold->held());
@@ -210,16 +230,43 @@ TEST(FileSystemFaults, AnotherProgramsBriefHoldIsWaitedOutAndALongOneFailsOnlyTh
       ASSERT_NE(done, nullptr);
       EXPECT_EQ(done->text, c.summary);
     }
-    const bool rewritten = c.duration.has_value();
-    EXPECT_EQ(read_bytes(addons / pair.keyed.name / "manifest.ini"),
-              rewritten ? pair.keyed.new_bytes : pair.keyed.old_bytes);
+    const bool backed_up = c.duration.has_value(), rewritten = backed_up && !c.saves;
+    EXPECT_EQ(read_bytes(addons / pair.keyed.name / "manifest.ini"), c.saves     ? saved
+                                                                     : rewritten ? pair.keyed.new_bytes
+                                                                                 : pair.keyed.old_bytes);
     EXPECT_EQ(read_bytes(backups / pair.keyed.name / "manifest.ini"),
-              rewritten ? pair.keyed.old_bytes : earlier_backup);
+              backed_up ? pair.keyed.old_bytes : earlier_backup);
     EXPECT_EQ(read_bytes(addons / pair.asked.name / "manifest.ini"), pair.asked.new_bytes);
     // No temporary file is left beside either.
     EXPECT_EQ(test_support::list_names(addons / pair.keyed.name), std::vector<std::string>{"manifest.ini"});
     EXPECT_EQ(test_support::list_names(backups / pair.keyed.name), std::vector<std::string>{"manifest.ini"});
   }
+}
+
+// The claim that keeps a second run out is a file that the run holds in the roaming folder; what
+// stands in its way (a folder of that name here) ends the run before it touches anything. Wine shows
+// a symbolic link as a plain file and lets a read-only one be opened for deletion, so those cases are
+// not tested here.
+TEST(FileSystemFaults, ARunThatCannotTakeItsClaimEndsWithAMessage) {
+  driver::ProgramDriver program;
+  const fs::path addons = program.appdata() / "nvda" / "addons";
+  const Addon one = addon("one", 600);
+  lay_out(addons, {one});
+  const fs::path lock = program.appdata() / "quillbrook.lock";
+  fs::create_directories(lock);
+  // The roaming folder is the prefix's own, shared by every later test.
+  const runtime::ScopeExit remove_lock([&] { fs::remove(lock); });
+  const driver::RunResult result = program.run(yes_to_all);
+  EXPECT_TRUE(result.finished);
+  EXPECT_EQ(result.exit_code, 0);
+  ASSERT_EQ(result.dialogs.size(), 1u);
+  EXPECT_EQ(result.dialogs[0].title, u"Error");
+  EXPECT_EQ(result.dialogs[0].text, u"Could not claim " + driver::ProgramDriver::folder_text(program.appdata()) +
+                                        u"quillbrook.lock for this run, so Quillbrook could not make sure it runs "
+                                        u"alone.");
+  EXPECT_EQ(read_bytes(addons / "one" / "manifest.ini"), one.old_bytes);
+  EXPECT_FALSE(fs::exists(addons.parent_path() / "manifest backups"));
+  EXPECT_TRUE(fs::is_directory(lock));
 }
 
 // Hard links here: Wine makes no symbolic link of its own, and deletes the target of a host's one
