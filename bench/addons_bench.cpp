@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
   }
   std::printf(
       "\nMedians of %d runs each, a fresh add-ons folder for every run. CPU is the child's user and system time, "
-      "which other work on the machine does not lengthen; the target is a CPU ratio of at most %.1f.\n",
+      "which other work on the machine does not lengthen; the target is a CPU ratio of at most %.2f.\n",
       runs, RATIO_LIMIT);
   if (rows.size() >= 2) {
     const Row& small = rows.front();

@@ -277,10 +277,12 @@ Text read_file_text(ObjectNumber number, std::int32_t flags) {
   return ansi_to_text(collected);
 }
 
-std::string read_file_bytes(ObjectNumber number, std::size_t limit) {
+std::string read_file_bytes(ObjectNumber number, std::size_t limit, std::size_t expected) {
   FileRecord* file = get_file(number);
   if (!file) return std::string();
   std::string collected;
+  // One more than expected, to read the end of the file without growing.
+  collected.reserve(std::min(limit, expected < SIZE_MAX ? expected + 1 : expected));
   char chunk[BUFFER_SIZE];
   while (collected.size() < limit) {
     auto wanted = static_cast<std::int32_t>(std::min<std::size_t>(BUFFER_SIZE, limit - collected.size()));

@@ -65,8 +65,9 @@ int is_file_open(ObjectNumber number);
 // The rest of the file from the current position as raw bytes, at most `limit` of them, through the
 // same buffered reads as read_file_text (zero bytes included, nothing converted): lets a caller check
 // that a file would survive a conversion before it rewrites it. The empty string for a number that is
-// not open.
-std::string read_file_bytes(ObjectNumber number, std::size_t limit);
+// not open. `expected`, the size the caller believes the file has, is room taken at once, so that a
+// large file is not copied as its buffer grows.
+std::string read_file_bytes(ObjectNumber number, std::size_t limit, std::size_t expected = 0);
 
 // Conversions at the file boundary.
 Text utf8_to_text(std::string_view bytes);

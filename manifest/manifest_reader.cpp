@@ -70,10 +70,11 @@ bool is_comment(TextView line) {
 }
 
 // ConfigObj's unquoting: the quotes come off a text that starts and ends with the same one.
-Text unquote(TextView text) {
-  if (text.empty() || !is_quote(text.front()) || text.front() != text.back()) return Text(text);
-  return text.size() >= 2 ? Text(text.substr(1, text.size() - 2)) : Text();
+TextView unquoted(TextView text) {
+  if (text.empty() || !is_quote(text.front()) || text.front() != text.back()) return text;
+  return text.size() >= 2 ? text.substr(1, text.size() - 2) : TextView(u"");
 }
+Text unquote(TextView text) { return Text(unquoted(text)); }
 
 // A match of a pattern anchored at the start of the subject, with its groups; false for no match and
 // for an engine that gave up (its match limit): the text is then refused rather than misread.
@@ -109,8 +110,12 @@ bool ManifestGrammar::is_compiled() const {
          closing_line_double_.is_compiled() && closing_line_single_.is_compiled();
 }
 
-ManifestReader::ManifestReader(const ManifestGrammar& grammar, TextView text)
-    : grammar_(grammar), text_(text), position_(!text.empty() && text[0] == BYTE_ORDER_MARK ? 1 : 0), names_(1) {
+ManifestReader::ManifestReader(const ManifestGrammar& grammar, TextView text, Names names)
+    : grammar_(grammar),
+      text_(text),
+      position_(!text.empty() && text[0] == BYTE_ORDER_MARK ? 1 : 0),
+      check_names_(names == Names::CHECKED),
+      names_(1) {
   if (!grammar.is_compiled()) refused_ = true;
 }
 
@@ -128,6 +133,21 @@ std::optional<ManifestReader::Line> ManifestReader::next_line() {
   return Line{text_.substr(start, end - start), start};
 }
 
+void ManifestReader::add_name(TextView name) {
+  if (check_names_) names_.back().emplace_back(std::hash<TextView>{}(name), name);
+}
+
+// Ends every section below the given depth; false when a name stood twice in one of them.
+bool ManifestReader::end_sections(std::size_t depth) {
+  for (std::size_t level = depth; level < names_.size(); ++level) {
+    SectionNames& names = names_[level];
+    std::sort(names.begin(), names.end());
+    if (std::adjacent_find(names.begin(), names.end()) != names.end()) return false;
+  }
+  names_.resize(depth);
+  return true;
+}
+
 ManifestReader::Status ManifestReader::refuse() {
   refused_ = true;
   return Status::REFUSED;
@@ -137,7 +157,7 @@ ManifestReader::Status ManifestReader::next(ManifestItem& item) {
   if (refused_) return Status::REFUSED;
   for (;;) {
     const std::optional<Line> line = next_line();
-    if (!line) return Status::END;
+    if (!line) return end_sections(0) ? Status::END : refuse();
     if (is_comment(line->content)) continue;
     item = ManifestItem();
     item.line_start = line->start;
@@ -155,12 +175,13 @@ std::optional<ManifestReader::Status> ManifestReader::read_section(const Line& l
   const auto depth = static_cast<std::size_t>(std::count(open.begin(), open.end(), u'['));
   if (depth != static_cast<std::size_t>(std::count(close.begin(), close.end(), u']'))) return refuse();
   // A section is a child of the current one, its sibling, or a sibling of one of its parents.
-  if (depth > names_.size()) return refuse();
-  names_.resize(depth);
+  if (depth > names_.size() || !end_sections(depth)) return refuse();
   item.kind = ManifestItem::Kind::SECTION;
   item.depth = depth;
-  item.name = unquote(marker.group(3));
-  if (!names_.back().insert(item.name).second) return refuse();
+  // The name as it stands in the line, after the indentation and the brackets.
+  const TextView name = unquoted(line.content.substr(marker.group(1).size() + open.size(), marker.group(3).size()));
+  item.name = Text(name);
+  add_name(name);
   names_.emplace_back();
   return Status::ITEM;
 }
@@ -176,14 +197,15 @@ ManifestReader::Status ManifestReader::read_key(const Line& line, ManifestItem& 
   const bool triple = opening == TRIPLE_DOUBLE || opening == TRIPLE_SINGLE;
   if (!(triple ? read_multiline_value(value, value_start, item) : read_value(value, value_start, item)))
     return refuse();
-  return add_key(unquote(keyword.group(2)), item);
+  // The name as it stands in the line, after the indentation.
+  return add_key(unquoted(line.content.substr(keyword.group(1).size(), keyword.group(2).size())), item);
 }
 
-ManifestReader::Status ManifestReader::add_key(Text name, ManifestItem& item) {
+ManifestReader::Status ManifestReader::add_key(TextView name, ManifestItem& item) {
   item.kind = ManifestItem::Kind::KEY;
   item.depth = names_.size() - 1;
-  item.name = std::move(name);
-  if (!names_.back().insert(item.name).second) return refuse();
+  item.name = Text(name);
+  add_name(name);
   return Status::ITEM;
 }
 
@@ -234,7 +256,7 @@ std::optional<ManifestReader::Status> ManifestReader::read_plain_key(const Line&
   item.values.emplace_back(content.substr(start, end - start));
   item.value_start = line.start + start;
   item.value_end = line.start + end;
-  return add_key(Text(content.substr(key_start, key_end - key_start)), item);
+  return add_key(content.substr(key_start, key_end - key_start), item);
 }
 
 bool ManifestReader::read_value(TextView value, std::size_t value_start, ManifestItem& item) {
@@ -333,9 +355,12 @@ bool reads_alike(const ManifestItem& a, const ManifestItem& b) {
 
 bool reads_as_before(const ManifestGrammar& grammar, TextView original, TextView changed, TextView key,
                      TextView value) {
-  ManifestReader before(grammar, original), after(grammar, changed);
+  // The changed text must read item for item as the original, so its names stand where the original's
+  // do and are checked once; only the key is new among them, and a top-level section of its name
+  // would stand beside it.
+  ManifestReader before(grammar, original), after(grammar, changed, ManifestReader::Names::UNCHECKED);
   ManifestItem old_item, new_item;
-  bool key_read = false;
+  bool key_read = false, section_named_key = false;
   for (;;) {
     ManifestReader::Status old_status = before.next(old_item);
     while (old_status == ManifestReader::Status::ITEM && is_top_level_key(old_item, key))
@@ -347,8 +372,11 @@ bool reads_as_before(const ManifestGrammar& grammar, TextView original, TextView
       new_status = after.next(new_item);
     }
     if (old_status != new_status) return false;
-    if (old_status != ManifestReader::Status::ITEM) return old_status == ManifestReader::Status::END && key_read;
+    if (old_status != ManifestReader::Status::ITEM)
+      return old_status == ManifestReader::Status::END && key_read && !section_named_key;
     if (!reads_alike(old_item, new_item)) return false;
+    if (old_item.kind == ManifestItem::Kind::SECTION && old_item.depth == 1 && old_item.name == key)
+      section_named_key = true;
   }
 }
 

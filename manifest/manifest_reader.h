@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "pattern/compiled_pattern.h"
@@ -53,11 +53,16 @@ struct ManifestItem {
 class ManifestReader {
  public:
   enum class Status { ITEM, END, REFUSED };
+  // Whether a name that stands twice in one section refuses the text. Only a reader that follows
+  // another, item for item, over a text that it accepted may leave them unchecked: the same names then
+  // stand in the same sections.
+  enum class Names { CHECKED, UNCHECKED };
 
-  ManifestReader(const ManifestGrammar& grammar, TextView text);
+  ManifestReader(const ManifestGrammar& grammar, TextView text, Names names = Names::CHECKED);
 
   // The next item; END after the last one; REFUSED where ConfigObj refuses the text (the screen reader
-  // then loads nothing of it), and every call after that.
+  // then loads nothing of it), and every call after that. A name that stands twice in one section is
+  // refused where that section ends: a text is whole only once END comes.
   Status next(ManifestItem& item);
 
  private:
@@ -69,7 +74,7 @@ class ManifestReader {
   std::optional<Status> read_section(const Line& line, ManifestItem& item);
   std::optional<Status> read_plain_key(const Line& line, ManifestItem& item);
   Status read_key(const Line& line, ManifestItem& item);
-  Status add_key(Text name, ManifestItem& item);
+  Status add_key(TextView name, ManifestItem& item);
   bool read_value(TextView value, std::size_t value_start, ManifestItem& item);
   bool read_multiline_value(TextView value, std::size_t value_start, ManifestItem& item);
   Status refuse();
@@ -78,9 +83,15 @@ class ManifestReader {
   TextView text_;
   std::size_t position_;
   bool refused_ = false;
-  // The names of keys and sections of each section on the path to the current one: a name may stand
-  // only once in one section.
-  std::vector<std::unordered_set<Text>> names_;
+  bool check_names_;
+  // The names of keys and sections of each section on the path to the current one, with their hashes:
+  // a name may stand only once in one section. Sorted and compared when the section ends, which takes
+  // a fraction of the time and memory of a hash set of a large manifest's names. Empty where names are
+  // not checked.
+  using SectionNames = std::vector<std::pair<std::size_t, TextView>>;
+  std::vector<SectionNames> names_;
+  void add_name(TextView name);
+  bool end_sections(std::size_t depth);
 };
 
 // What the rules need of a whole text.

@@ -1,6 +1,7 @@
 #include "manifest/manifest_rules.h"
 
 #include <array>
+#include <initializer_list>
 
 #include "runtime/utf8.h"
 
@@ -39,6 +40,16 @@ bool is_minimum_above(const std::optional<ManifestItem>& minimum, TextView versi
 
 ManifestDecision left_alone(ManifestOutcome outcome) { return {outcome, Text()}; }
 
+// The parts in one Text, made at its full size: a manifest is not copied twice on the way.
+Text joined(std::initializer_list<TextView> parts) {
+  std::size_t size = 0;
+  for (TextView part : parts) size += part.size();
+  Text text;
+  text.reserve(size);
+  for (TextView part : parts) text += part;
+  return text;
+}
+
 // The text with a key line added: before the first section, where a key still belongs to the top level,
 // or else at the end.
 Text add_key_line(TextView text, std::size_t first_section_line, TextView version) {
@@ -47,12 +58,12 @@ Text add_key_line(TextView text, std::size_t first_section_line, TextView versio
     // After a lone CR the added line gets an LF too, so that a run of older rules, which ended lines
     // at LF only, made the same text.
     const bool after_cr = first_section_line > 0 && text[first_section_line - 1] == u'\r';
-    return Text(text.substr(0, first_section_line)) + (after_cr ? u"\n" : u"") + key_line +
-           Text(text.substr(first_section_line));
+    return joined(
+        {text.substr(0, first_section_line), after_cr ? u"\n" : u"", key_line, text.substr(first_section_line)});
   }
   std::size_t kept = text.size();
   while (kept > 0 && (text[kept - 1] == u'\n' || text[kept - 1] == u'\r')) --kept;
-  return Text(text.substr(0, kept)) + u"\r\n" + key_line;
+  return joined({text.substr(0, kept), u"\r\n", key_line});
 }
 
 // True when the text's UTF-8 form would be longer than a manifest may be.
@@ -79,7 +90,7 @@ ManifestDecision decide_manifest_text(const ManifestGrammar& grammar, TextView t
   Text new_text;
   if (const std::optional<ManifestItem>& key = reading.key) {
     if (key->is_list || !key->is_on_key_line) return left_alone(ManifestOutcome::FAILED);
-    new_text = Text(text.substr(0, key->value_start)) + Text(version) + Text(text.substr(key->value_end));
+    new_text = joined({text.substr(0, key->value_start), version, text.substr(key->value_end)});
   } else {
     if (!add_key()) return left_alone(ManifestOutcome::SKIPPED);
     new_text = add_key_line(text, reading.first_section_line, version);

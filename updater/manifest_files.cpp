@@ -32,20 +32,21 @@ bool rewrite_in_place(TextView path, TextView new_text, const std::string& old_b
 
 // The manifest's bytes, read whole as bytes, one past the limit to tell a manifest that has grown
 // beyond it; nothing when it cannot be opened or a read fails.
-std::optional<std::string> read_manifest_bytes(TextView manifest_path) {
+std::optional<std::string> read_manifest_bytes(TextView manifest_path, std::int64_t size = 0) {
   // Shared with readers: a scanner reading the manifest at the same moment does not fail the run.
   if (!files::open_file_for_reading(0, manifest_path, files::ENCODING_UTF8 | files::OPEN_SHARE_READ))
     return std::nullopt;
-  std::string bytes = files::read_file_bytes(0, static_cast<std::size_t>(MAX_MANIFEST_BYTES) + 1);
+  const std::size_t limit = static_cast<std::size_t>(MAX_MANIFEST_BYTES) + 1;
+  std::string bytes = files::read_file_bytes(0, limit, size > 0 ? std::min(static_cast<std::size_t>(size), limit) : 0);
   if (!files::close_file(0)) return std::nullopt;
   return bytes;
 }
 
 }  // namespace
 
-std::optional<Text> read_manifest_text(TextView path, std::string& bytes) {
+std::optional<Text> read_manifest_text(TextView path, std::string& bytes, std::int64_t size) {
   bytes.clear();
-  std::optional<std::string> read = read_manifest_bytes(path);
+  std::optional<std::string> read = read_manifest_bytes(path, size);
   // A manifest that would not survive its conversion (invalid UTF-8, a zero byte) or that is too long
   // for a Text is refused.
   bool lossless = read && read->size() <= static_cast<std::size_t>(MAX_MANIFEST_BYTES) &&

@@ -19,7 +19,7 @@ namespace updater {
 using manifest::ManifestOutcome;
 
 Text make_new_manifest_text(RunState& state, TextView manifest_path) {
-  const std::optional<Text> text = read_manifest_text(manifest_path, state.manifest_bytes);
+  const std::optional<Text> text = read_manifest_text(manifest_path, state.manifest_bytes, state.manifest_size);
   if (!text) {
     ++state.failed_count;
     return Text();
@@ -73,6 +73,7 @@ void rewrite_found_manifest(RunState& state, TextView entry_name) {
 void update_addon_manifest(RunState& state, TextView entry_name) {
   state.manifest_path = Text(entry_name) + u"/manifest.ini";
   const std::int64_t size = files::query_path_size(state.manifest_path);
+  state.manifest_size = size;
   if (size == files::PATH_MISSING) return;
   ++state.found_count;
   // Refused before any memory is taken for it.

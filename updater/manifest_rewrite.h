@@ -20,6 +20,7 @@ struct RunState {
   Text new_manifest_text;  // empty: the manifest is left alone
   // The bytes that new_manifest_text was made from: the manifest is replaced only while it holds them.
   std::string manifest_bytes;
+  std::int64_t manifest_size = 0;  // when the manifest was found: room for its bytes is taken at once
   std::int32_t found_count = 0;
   std::int32_t skipped_count = 0;
   std::int32_t failed_count = 0;

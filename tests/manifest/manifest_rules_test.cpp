@@ -102,6 +102,8 @@ TEST_F(ManifestRules, TheRulesGiveTheNewTextOrLeaveTheManifestAlone) {
       {u"\ufeff[compat]\n", true, true, REWRITTEN, u"\ufefflastTestedNVDAVersion = 2036.1.1\r\n[compat]\n"},
       {u"[s]\nlastTestedNVDAVersion = 1.0\n", true, true, REWRITTEN,
        u"lastTestedNVDAVersion = 2036.1.1\r\n[s]\nlastTestedNVDAVersion = 1.0\n"},
+      // A section of the key's name would stand beside the added key: NVDA would refuse the new text.
+      {u"[lastTestedNVDAVersion]\nx = 1\n", true, true, FAILED, u""},
   };
   for (const auto& c : cases) {
     int questions = 0;
