@@ -47,18 +47,20 @@ Text format(TextView english_template, std::initializer_list<Field> fields) {
   return out;
 }
 
+TextView language_of(TextView tag) { return tag.substr(0, tag.find_first_of(u"_-.@")); }
+
 bool choose_language(TextView tag) {
   // The codeset and modifier of a POSIX locale name ("es_ES.UTF-8@euro") say nothing of the language.
   Text name(tag.substr(0, std::min(tag.find(u'.'), tag.find(u'@'))));
   std::replace(name.begin(), name.end(), u'-', u'_');
-  const TextView language = TextView(name).substr(0, name.find(u'_'));
+  const TextView language = language_of(name);
   if (language == u"en") {
     chosen = nullptr;
     return true;
   }
   const Catalogue* found = find_catalogue(name);
   if (!found) found = find_catalogue(language);
-  if (!found || language.empty()) return false;
+  if (!found) return false;
   chosen = found;
   return true;
 }

@@ -29,6 +29,10 @@ Text format(TextView english_template, std::initializer_list<Field> fields);
 // a catalogue. "en" and its regions choose English.
 bool choose_language(TextView tag);
 
+// The language of a tag without its region, codeset or modifier: "pt" of "pt_BR", "pt-PT" and
+// "pt_PT.UTF-8".
+TextView language_of(TextView tag);
+
 // The chosen catalogue's language as its file is named ("pt_BR"), or "en".
 TextView chosen_language();
 

@@ -36,16 +36,13 @@ std::optional<Text> read_nvda_language() {
   }
 }
 
-// The language of a tag without its region: "pt" of "pt_BR" and of "pt-PT".
-TextView language_of(TextView tag) { return tag.substr(0, tag.find_first_of(u"_-.@")); }
-
 }  // namespace
 
 void choose_run_language() {
   const std::vector<Text> system = texts::system_languages();
   const std::optional<Text> nvda = read_nvda_language();
   if (nvda && *nvda != u"Windows" && texts::choose_language(*nvda)) {
-    if (system.empty() || language_of(system.front()) != language_of(*nvda))
+    if (system.empty() || texts::language_of(system.front()) != texts::language_of(*nvda))
       texts::use_language_for_system_texts(*nvda);
     return;
   }

@@ -84,13 +84,20 @@ runtime::Text path_text(const std::filesystem::path& path) {
   return runtime::Text(units.begin(), units.end());
 }
 
-std::u16string translated(const std::string& language, std::u16string_view english) {
+std::u16string translated(const std::string& language, std::u16string_view english,
+                          const std::map<std::u16string, std::u16string>& fields) {
   const std::u16string name = runtime::utf8_to_utf16(language);
+  std::u16string text(english);
   for (const texts::Catalogue& catalogue : texts::catalogues())
     if (catalogue.language == name)
       for (const texts::Translation& entry : catalogue.translations)
-        if (entry.english == english) return std::u16string(entry.translated);
-  return std::u16string(english);
+        if (entry.english == english) text = entry.translated;
+  for (const auto& [field, value] : fields) {
+    const std::u16string placeholder = u"{" + field + u"}";
+    for (std::size_t at; (at = text.find(placeholder)) != std::u16string::npos;)
+      text.replace(at, placeholder.size(), value);
+  }
+  return text;
 }
 
 }  // namespace test_support

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -58,9 +59,11 @@ void write_bytes(const std::filesystem::path& file, std::string_view bytes);
 // The names in a folder, sorted: what a run left behind.
 std::vector<std::string> list_names(const std::filesystem::path& folder);
 
-// An English text of the program as the compiled-in catalogue of `language` ("es") has it; the English
-// text for "en" and for a text the catalogue lacks.
-std::u16string translated(const std::string& language, std::u16string_view english);
+// An English text of the program as the compiled-in catalogue of `language` ("es") has it, each
+// `{name}` of `fields` filled in wherever the translation puts it; the English text for "en" and for a
+// text the catalogue lacks.
+std::u16string translated(const std::string& language, std::u16string_view english,
+                          const std::map<std::u16string, std::u16string>& fields = {});
 
 // A path as a Text (UTF-16).
 runtime::Text path_text(const std::filesystem::path& path);

@@ -615,18 +615,6 @@ TEST_F(EndToEnd, ARestoreNeedsBackupsAConfirmationAndNoOtherRun) {
   EXPECT_EQ(manifest("one"), "lastTestedNVDAVersion = 2036.1.1\r\n");
 }
 
-// A template of the program's texts in a language, its placeholders filled in as the program fills them.
-std::u16string in_language(const std::string& language, std::u16string_view english,
-                           const std::map<std::u16string, std::u16string>& fields = {}) {
-  std::u16string text = test_support::translated(language, english);
-  for (const auto& [name, value] : fields) {
-    const std::u16string placeholder = u"{" + name + u"}";
-    for (std::size_t at; (at = text.find(placeholder)) != std::u16string::npos;)
-      text.replace(at, placeholder.size(), value);
-  }
-  return text;
-}
-
 // NVDA's own language (nvda.ini) first, else the system's (the environment on POSIX, Wine's locale
 // under Wine), else English; the version typed with the digits of the user's keyboard. Each run goes
 // through to its notes in that language, and so does the restore after it.
@@ -669,15 +657,17 @@ TEST_F(EndToEnd, ARunSpeaksNvdasLanguageElseTheSystemsElseEnglish) {
     });
     expect_clean_exit(result);
     ASSERT_EQ(titles(result),
-              (std::vector<std::u16string>{in_language(language, u"Warning"), in_language(language, u"version"),
-                                           in_language(language, u"Done"), in_language(language, u"Info")}));
+              (std::vector<std::u16string>{
+                  test_support::translated(language, u"Warning"), test_support::translated(language, u"version"),
+                  test_support::translated(language, u"Done"), test_support::translated(language, u"Info")}));
     EXPECT_EQ(result.dialogs[1].text,
-              in_language(language, u"set manifests to what version (year.major(optionally .minor), E.g., {example}?",
-                          {{u"example", runtime::format_integer(runtime::read_local_clock().year + 10) + u".1.1"}}));
-    EXPECT_EQ(
-        result.dialogs[2].text,
-        in_language(language, u"{found} manifests found, {skipped} skipped, {failed} failed, {modified} modified.",
-                    {{u"found", u"1"}, {u"skipped", u"0"}, {u"failed", u"0"}, {u"modified", u"1"}}));
+              test_support::translated(
+                  language, u"set manifests to what version (year.major(optionally .minor), E.g., {example}?",
+                  {{u"example", runtime::format_integer(runtime::read_local_clock().year + 10) + u".1.1"}}));
+    EXPECT_EQ(result.dialogs[2].text,
+              test_support::translated(
+                  language, u"{found} manifests found, {skipped} skipped, {failed} failed, {modified} modified.",
+                  {{u"found", u"1"}, {u"skipped", u"0"}, {u"failed", u"0"}, {u"modified", u"1"}}));
     EXPECT_EQ(read_bytes(nvda / "addons" / "one" / "manifest.ini"), "lastTestedNVDAVersion = 2036.1.1\n");
 
     user.use_program(restore_program());
@@ -686,17 +676,17 @@ TEST_F(EndToEnd, ARunSpeaksNvdasLanguageElseTheSystemsElseEnglish) {
     });
     expect_clean_exit(result);
     ASSERT_EQ(result.dialogs.size(), 3u);
-    EXPECT_EQ(
-        result.dialogs[1].text,
-        in_language(language,
-                    u"{found} backups found, {restored} restored, {unchanged} unchanged, {changed} changed since, "
-                    u"{missing} not installed, {failed} failed.",
-                    {{u"found", u"1"},
-                     {u"restored", u"1"},
-                     {u"unchanged", u"0"},
-                     {u"changed", u"0"},
-                     {u"missing", u"0"},
-                     {u"failed", u"0"}}));
+    EXPECT_EQ(result.dialogs[1].text,
+              test_support::translated(
+                  language,
+                  u"{found} backups found, {restored} restored, {unchanged} unchanged, {changed} changed since, "
+                  u"{missing} not installed, {failed} failed.",
+                  {{u"found", u"1"},
+                   {u"restored", u"1"},
+                   {u"unchanged", u"0"},
+                   {u"changed", u"0"},
+                   {u"missing", u"0"},
+                   {u"failed", u"0"}}));
     EXPECT_EQ(read_bytes(nvda / "addons" / "one" / "manifest.ini"), "lastTestedNVDAVersion = 2023.1\n");
   }
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,18 +47,8 @@ fs::path restore_program(const fs::path& update_program) {
 // A run's language and its forms of the program's texts, placeholders filled in.
 struct Language {
   std::string name;  // as its catalogue is named; "en" for English
-  std::u16string text(std::u16string_view english, const std::vector<std::u16string>& values = {}) const {
-    std::u16string text = test_support::translated(name, english);
-    std::size_t next = 0;
-    for (const std::u16string& value : values) {
-      // The values in the order of the English placeholders, which a translation may move.
-      const std::size_t open = english.find(u'{', next), close = english.find(u'}', open);
-      const std::u16string placeholder(english.substr(open, close + 1 - open));
-      next = close + 1;
-      const std::size_t at = text.find(placeholder);
-      if (at != std::u16string::npos) text.replace(at, placeholder.size(), value);
-    }
-    return text;
+  std::u16string text(std::u16string_view english, const std::map<std::u16string, std::u16string>& fields = {}) const {
+    return test_support::translated(name, english, fields);
   }
 };
 
@@ -83,8 +74,9 @@ std::string check(const Dialog& dialog, const std::u16string& typed, const Langu
     EXPECT_EQ(speech.focus.role, ROLE_SYSTEM_CLIENT);
     EXPECT_EQ(speech.message, dialog.text);
   };
-  auto is = [&](std::u16string_view title, std::u16string_view english, const std::vector<std::u16string>& values) {
-    return dialog.title == language.text(title) && dialog.text == language.text(english, values);
+  auto is = [&](std::u16string_view title, std::u16string_view english,
+                const std::map<std::u16string, std::u16string>& fields) {
+    return dialog.title == language.text(title) && dialog.text == language.text(english, fields);
   };
   switch (dialog.kind) {
     case Dialog::Kind::chooser:
@@ -95,7 +87,7 @@ std::string check(const Dialog& dialog, const std::u16string& typed, const Langu
       EXPECT_EQ(speech.caption, language.text(u"version"));
       EXPECT_EQ(dialog.text,
                 language.text(u"set manifests to what version (year.major(optionally .minor), E.g., {example}?",
-                              {example()}));
+                              {{u"example", example()}}));
       EXPECT_EQ(speech.focus_id, 10);
       // The edit field's name is the label created just before it: the prompt.
       EXPECT_EQ(speech.focus.name, dialog.text);
@@ -112,8 +104,8 @@ std::string check(const Dialog& dialog, const std::u16string& typed, const Langu
     EXPECT_EQ(dialog.title, language.text(u"Warning"));
     if (!dialog.no_is_default) {
       expect_button(IDYES, u"Yes");
-      EXPECT_EQ(dialog.text,
-                language.text(u"Last tested version key not found in {path}. Add it?", {u"two/manifest.ini"}));
+      EXPECT_EQ(dialog.text, language.text(u"Last tested version key not found in {path}. Add it?",
+                                           {{u"path", u"two/manifest.ini"}}));
       return "add-it question";
     }
     expect_button(IDNO, u"No");
@@ -128,19 +120,24 @@ std::string check(const Dialog& dialog, const std::u16string& typed, const Langu
     return "confirmation";
   }
   expect_button(IDOK, u"OK");
-  if (is(u"Error", u"Could not back up {path}", {u"one/manifest.ini"})) return "backup error";
+  if (is(u"Error", u"Could not back up {path}", {{u"path", u"one/manifest.ini"}})) return "backup error";
   if (is(u"Error",
          u"The version \"{version}\" is not valid. Type it as year.major or year.major.minor, for example {example}.",
-         {u"abc", example()}))
+         {{u"version", u"abc"}, {u"example", example()}}))
     return "version error";
   if (is(u"Done", u"{found} manifests found, {skipped} skipped, {failed} failed, {modified} modified.",
-         {u"2", u"0", u"0", u"2"}) ||
+         {{u"found", u"2"}, {u"skipped", u"0"}, {u"failed", u"0"}, {u"modified", u"2"}}) ||
       is(u"Done", u"{found} manifests found, {skipped} skipped, {failed} failed, {modified} modified.",
-         {u"1", u"0", u"0", u"1"}) ||
+         {{u"found", u"1"}, {u"skipped", u"0"}, {u"failed", u"0"}, {u"modified", u"1"}}) ||
       is(u"Done",
          u"{found} backups found, {restored} restored, {unchanged} unchanged, {changed} changed since, "
          u"{missing} not installed, {failed} failed.",
-         {u"2", u"2", u"0", u"0", u"0", u"0"}))
+         {{u"found", u"2"},
+          {u"restored", u"2"},
+          {u"unchanged", u"0"},
+          {u"changed", u"0"},
+          {u"missing", u"0"},
+          {u"failed", u"0"}}))
     return "summary";
   if (is(u"Info", u"Restart NVDA to load the restored manifests.", {})) return "restore note";
   EXPECT_EQ(dialog.title, language.text(u"Info"));
